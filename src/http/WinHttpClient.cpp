@@ -1,0 +1,342 @@
+#include "http/WinHttpClient.h"
+
+#include <algorithm>
+#include <climits>
+#include <cwctype>
+#include <utility>
+#include <vector>
+
+#include "filestation/Threads.h"
+#include "http/Encoding.h"
+
+namespace vesk {
+namespace {
+
+// Upload pieces never exceed this, so each one is a single transport write.
+constexpr std::uint64_t kFilePiece = 65535;
+// Replies collected in memory are small documents; a reply beyond this is not one the
+// library can use and fails the exchange instead of exhausting memory.
+constexpr std::size_t kMaxReplyInMemory = 64u << 20;
+// The body of a refused download is kept only this far, for diagnosis.
+constexpr std::size_t kMaxRefusedDownloadBody = 1u << 20;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string_view Trim(std::string_view s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  const auto last = s.find_last_not_of(" \t\r");
+  return s.substr(first, last - first + 1);
+}
+
+struct CrackedUrl {
+  bool secure = false;
+  std::string host;
+  unsigned short port = 0;
+  std::string target;
+};
+
+// Splits an absolute http or https URL into its parts.
+bool CrackUrl(const std::string& url, CrackedUrl& out) {
+  std::size_t pos;
+  if (url.size() >= 7 && EqualsNoCase(std::string_view(url).substr(0, 7), "http://")) {
+    out.secure = false;
+    pos = 7;
+  } else if (url.size() >= 8 && EqualsNoCase(std::string_view(url).substr(0, 8), "https://")) {
+    out.secure = true;
+    pos = 8;
+  } else {
+    return false;
+  }
+  const std::size_t end = url.find_first_of("/?", pos);
+  std::string_view authority(url.data() + pos, (end == std::string::npos ? url.size() : end) - pos);
+  out.target = end == std::string::npos ? "/" : url.substr(end);
+  if (const auto at = authority.rfind('@'); at != std::string_view::npos)
+    authority.remove_prefix(at + 1);
+
+  std::string_view host = authority, port;
+  if (!authority.empty() && authority.front() == '[') {
+    const auto close = authority.find(']');
+    if (close == std::string_view::npos) return false;
+    host = authority.substr(0, close + 1);
+    const std::string_view rest = authority.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      port = rest.substr(1);
+    }
+  } else if (const auto colon = authority.rfind(':'); colon != std::string_view::npos) {
+    host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+  }
+  if (host.empty() || host.find_first_of(" \t\r\n") != std::string_view::npos) return false;
+  out.host = std::string(host);
+  if (port.empty()) {
+    out.port = out.secure ? 443 : 80;
+    return true;
+  }
+  if (port.size() > 5 || !std::all_of(port.begin(), port.end(), ::isdigit)) return false;
+  const int number = std::stoi(std::string(port));
+  if (number < 1 || number > 65535) return false;
+  out.port = static_cast<unsigned short>(number);
+  return true;
+}
+
+}  // namespace
+
+WinHttpClient::WinHttpClient(std::wstring url, const int* cancelFlagPtr, bool ignoreCancel,
+                             platform::HttpTransport& transport)
+    : transport_(transport),
+      url_(std::move(url)),
+      cancelFlagPtr_(cancelFlagPtr),
+      ignoreCancel_(ignoreCancel) {}
+
+WinHttpClient::~WinHttpClient() {
+  exchange_.reset();  // no transport call runs or will run after this
+  Complete();
+}
+
+void WinHttpClient::SetTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs) {
+  timeouts_.resolveMs = resolveMs;
+  timeouts_.connectMs = connectMs;
+  timeouts_.sendMs = sendMs;
+  timeouts_.receiveMs = receiveMs;
+}
+
+bool WinHttpClient::Send(std::wstring_view verb, void* context, HttpCompletion completion) {
+  completion_ = completion;
+  completionContext_ = context;
+  if (!StartExchange(verb)) return FailSend();
+  return true;
+}
+
+bool WinHttpClient::SendWithFile(std::wstring_view verb, platform::LocalFile* file,
+                                 std::uint64_t fileSize, void* context, HttpCompletion completion,
+                                 void* progressContext,
+                                 VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                                 VESK_HTTP_NOTIFY_CALLBACK notifyCallback) {
+  completion_ = completion;
+  completionContext_ = context;
+  if (!file || !file->IsOpen()) return FailSend();
+  const auto position = file->Position();
+  if (!position) return FailSend();
+  fileMode_ = true;
+  file_ = file;
+  fileSize_ = fileSize;
+  startFileBytesSent_ = fileBytesSent_;
+  startFilePosition_ = *position;
+  progressContext_ = progressContext;
+  progressCallback_ = progressCallback;
+  notifyCallback_ = notifyCallback;
+  if (!StartExchange(verb)) return FailSend();
+  return true;
+}
+
+bool WinHttpClient::StartExchange(std::wstring_view verb) {
+  if (url_.empty()) return false;
+  std::string method = ToUtf8(verb);
+  std::transform(method.begin(), method.end(), method.begin(), ::toupper);
+  if (method != "GET" && method != "POST") return false;
+
+  CrackedUrl url;
+  if (!CrackUrl(ToUtf8(url_), url)) return false;
+  hostName_ = FromUtf8(url.host);
+
+  platform::TransportRequest request;
+  request.method = method;
+  request.secure = url.secure;
+  request.host = url.host;
+  request.port = url.port;
+  request.target = url.target;
+  request.userAgent = ToUtf8(userAgent_);
+  request.verifyCertificate = verifyCertificate_;
+  request.timeouts = timeouts_;
+
+  // Header lines: a repeated name joins the first one's value; Content-Length is the body's
+  // announced length, which the transport sends itself.
+  std::optional<std::uint64_t> declaredLength;
+  std::vector<std::pair<std::string, std::string>> headers;
+  const std::string headerText = ToUtf8(requestHeaders_);
+  std::size_t start = 0;
+  while (start < headerText.size()) {
+    std::size_t end = headerText.find('\n', start);
+    if (end == std::string::npos) end = headerText.size();
+    const std::string_view line = Trim(std::string_view(headerText).substr(start, end - start));
+    start = end + 1;
+    const auto colon = line.find(':');
+    if (line.empty() || colon == std::string_view::npos || colon == 0) continue;
+    const std::string name(Trim(line.substr(0, colon)));
+    const std::string value(Trim(line.substr(colon + 1)));
+    if (EqualsNoCase(name, "Content-Length")) {
+      if (value.empty() || !std::all_of(value.begin(), value.end(), ::isdigit) || value.size() > 19)
+        return false;
+      declaredLength = std::stoull(value);
+      continue;
+    }
+    auto same = std::find_if(headers.begin(), headers.end(),
+                             [&](const auto& h) { return EqualsNoCase(h.first, name); });
+    if (same != headers.end()) {
+      same->second += "; " + value;
+    } else {
+      headers.emplace_back(name, value);
+    }
+  }
+  for (const auto& [name, value] : headers) request.headers.push_back(name + ": " + value);
+
+  if (method == "POST") {
+    const bool upload = fileMode_ && head_.set;
+    if (upload && fileBytesSent_ > fileSize_) return false;  // resume offset past the end
+    const std::uint64_t total = body_.bytes.size() + head_.bytes.size() + tail_.bytes.size() +
+                                (upload ? fileSize_ - fileBytesSent_ : 0);
+    // The announced length must be the length that goes out: a body sent short or long
+    // would corrupt the exchange.
+    if (declaredLength && *declaredLength != total) return false;
+    request.bodyLength = total;
+  }
+
+  exchange_ = transport_.Start(request, *this);
+  return exchange_ != nullptr;
+}
+
+bool WinHttpClient::FailSend() {
+  exchange_.reset();
+  Complete();
+  return false;
+}
+
+void WinHttpClient::Complete() {
+  // The completion callback is the last use of the client by the exchange.
+  if (HttpCompletion completion = std::exchange(completion_, nullptr))
+    completion(completionContext_, this);
+}
+
+void WinHttpClient::ReportProgress(int operation, std::uint64_t total) {
+  // Totals never go backwards, also when the transport resends a body from its start.
+  if (static_cast<long long>(total) <= lastReported_) return;
+  lastReported_ = static_cast<long long>(total);
+  if (progressCallback_) progressCallback_(progressContext_, lastReported_);
+  if (notifyCallback_) {
+    _VESK_HTTP_NOTIFY_INFO_ info{VESK_HTTP_IN_PROGRESS, operation, 0,
+                                 lastReported_,         nullptr,   progressContext_};
+    notifyCallback_(&info);
+  }
+}
+
+long long WinHttpClient::ReadBody(char* buffer, std::size_t max) {
+  auto take = [&](Piece& piece) {
+    const std::size_t n = std::min(max, piece.bytes.size() - piece.sent);
+    std::copy_n(piece.bytes.data() + piece.sent, n, buffer);
+    piece.sent += n;
+    return static_cast<long long>(n);
+  };
+  if (body_.set && body_.sent < body_.bytes.size()) return take(body_);
+  if (head_.set && head_.sent < head_.bytes.size()) return take(head_);
+  if (head_.set && file_ && fileBytesSent_ < fileSize_) {
+    const auto n = static_cast<std::size_t>(
+        std::min<std::uint64_t>({kFilePiece, fileSize_ - fileBytesSent_, max}));
+    // A failed or short read ends the exchange: the device must never get a body with a gap.
+    if (file_->Read(buffer, n) != static_cast<long long>(n)) return -1;
+    fileBytesSent_ += n;
+    ReportProgress(VESK_HTTP_OP_UPLOAD_FILE, fileBytesSent_);
+    return static_cast<long long>(n);
+  }
+  if (tail_.set && tail_.sent < tail_.bytes.size()) return take(tail_);
+  return 0;
+}
+
+bool WinHttpClient::RewindBody() {
+  body_.sent = head_.sent = tail_.sent = 0;
+  if (fileMode_ && head_.set) {
+    fileBytesSent_ = startFileBytesSent_;
+    return file_->Seek(startFilePosition_);
+  }
+  return true;
+}
+
+void WinHttpClient::OnHeaders(int status, const std::string& rawHeaders) {
+  rawHeaders_ = FromUtf8(rawHeaders);
+  charset_ = FindCharset(rawHeaders_);
+  statusText_ = std::to_wstring(status);
+  received_.clear();
+  // A download writes only the file's own bytes: an error page never lands in the file.
+  writeToFile_ = fileMode_ && !head_.set && !tail_.set && status == 200;
+}
+
+bool WinHttpClient::OnBodyData(const char* data, std::size_t size) {
+  if (writeToFile_) {
+    if (!file_->WriteAll(data, size)) return false;  // never leave a gap in the file
+    fileBytesReceived_ += size;
+    ReportProgress(VESK_HTTP_OP_DOWNLOAD_FILE, fileBytesReceived_);
+    return true;
+  }
+  if (fileMode_ && !head_.set && !tail_.set) {
+    const std::size_t room =
+        kMaxRefusedDownloadBody - std::min(kMaxRefusedDownloadBody, received_.size());
+    received_.append(data, std::min(size, room));
+    return true;
+  }
+  if (received_.size() + size > kMaxReplyInMemory) return false;
+  received_.append(data, size);
+  return true;
+}
+
+bool WinHttpClient::ShouldStop() {
+  const bool honour = fileMode_ || !ignoreCancel_;
+  return honour && cancelFlagPtr_ && LoadFlag(cancelFlagPtr_) != 0;
+}
+
+void WinHttpClient::OnComplete(platform::ExchangeEnd end) {
+  replyComplete_ = end == platform::ExchangeEnd::Completed;
+  if (replyComplete_ && !received_.empty()) {
+    // The text ends at its first zero byte. A quoted "utf-8" charset and this platform's
+    // narrow code page both decode as UTF-8, invalid sequences becoming U+FFFD.
+    const std::size_t zero = received_.find('\0');
+    responseText_ = FromUtf8(std::string_view(received_).substr(0, zero));
+  }
+  received_.clear();
+  received_.shrink_to_fit();
+  Complete();
+}
+
+int WinHttpClient::ParseStatusCode(std::wstring_view text) {
+  std::wstring cleaned;
+  for (const wchar_t c : text)
+    if (c != L',' && c != L' ') cleaned.push_back(c);
+  std::size_t i = 0;
+  while (i < cleaned.size() && std::iswspace(static_cast<wint_t>(cleaned[i]))) ++i;
+  bool negative = false;
+  if (i < cleaned.size() && (cleaned[i] == L'+' || cleaned[i] == L'-'))
+    negative = cleaned[i++] == L'-';
+  long long value = 0;
+  for (; i < cleaned.size() && cleaned[i] >= L'0' && cleaned[i] <= L'9'; ++i) {
+    value = value * 10 + (cleaned[i] - L'0');
+    if (value > INT_MAX) return negative ? INT_MIN : INT_MAX;
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+std::wstring WinHttpClient::FindCharset(std::wstring_view rawHeaders) {
+  std::wstring lower(rawHeaders);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](wchar_t c) {
+    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  });
+  constexpr std::wstring_view kKey = L"charset=\"";
+  for (std::size_t at = lower.find(kKey); at != std::wstring::npos; at = lower.find(kKey, at + 1)) {
+    const std::size_t begin = at + kKey.size();
+    std::size_t end = begin;
+    while (end < rawHeaders.size() &&
+           (std::iswalnum(static_cast<wint_t>(rawHeaders[end])) || rawHeaders[end] == L'-' ||
+            rawHeaders[end] == L'_') &&
+           rawHeaders[end] < 0x80)
+      ++end;
+    if (end > begin && end < rawHeaders.size() && rawHeaders[end] == L'"')
+      return std::wstring(rawHeaders.substr(begin, end - begin));
+  }
+  return {};
+}
+
+}  // namespace vesk

@@ -1,0 +1,146 @@
+// One HTTP or HTTPS exchange with the device.
+//
+// A command routine constructs a client for a URL, configures it, calls Send (the reply is
+// collected in memory and decoded to wide text) or SendWithFile (a local file is sent inside
+// the body, or the reply is written into it), waits until the completion callback has run,
+// reads the status and the reply, and destroys the client. Send returns at once; the
+// completion callback then runs exactly once, on the transport's thread. A Send that returns
+// false has already called it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "VeskHttp.h"
+#include "platform/HttpTransport.h"
+#include "platform/LocalFile.h"
+
+namespace vesk {
+
+class WinHttpClient;
+using HttpCompletion = void (*)(void* context, WinHttpClient* client);
+
+class WinHttpClient final : private platform::ExchangeHandler {
+ public:
+  // The cancel flag (may be null) stops the exchange as soon as it reads non-zero, unless
+  // ignoreCancel is set; a file transfer always honours it.
+  WinHttpClient(std::wstring url, const int* cancelFlagPtr, bool ignoreCancel,
+                platform::HttpTransport& transport = platform::DefaultTransport());
+  WinHttpClient(const WinHttpClient&) = delete;
+  WinHttpClient& operator=(const WinHttpClient&) = delete;
+  // Completes an exchange that is still open (its completion callback runs from here).
+  ~WinHttpClient() override;
+
+  // ---- configuration, before sending ----
+  // Milliseconds, 0 for no limit. Defaults: resolve 0, connect 60000, send 30000, receive
+  // 30000.
+  void SetTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs);
+  void SetUserAgent(std::wstring userAgent) { userAgent_ = std::move(userAgent); }
+  // Extra header lines, each ended by CR LF. A repeated name is merged into one header with
+  // the values joined by "; ". A Content-Length line announces the body's length.
+  void SetRequestHeaders(std::wstring headers) { requestHeaders_ = std::move(headers); }
+  void SetVerifyCertificate(bool verify) { verifyCertificate_ = verify; }
+  // The request body in up to three pieces, sent as body, head, file, tail.
+  void SetBodyPart(std::string bytes) { body_.bytes = std::move(bytes), body_.set = true; }
+  void SetHeadPart(std::string bytes) { head_.bytes = std::move(bytes), head_.set = true; }
+  void SetTailPart(std::string bytes) { tail_.bytes = std::move(bytes), tail_.set = true; }
+  // Resume offsets: file bytes the device already has (upload) or the local file already
+  // holds (download). Progress totals include them.
+  void SetFileBytesSent(std::uint64_t bytes) { fileBytesSent_ = bytes; }
+  void SetFileBytesReceived(std::uint64_t bytes) { fileBytesReceived_ = bytes; }
+
+  // ---- sending ----
+  // verb is "GET" or "POST" in any case.
+  bool Send(std::wstring_view verb, void* context, HttpCompletion completion);
+  // With a head part set, the file (open for reading, positioned at the first byte to send)
+  // goes between head and tail in pieces of at most 65535 bytes until fileSize bytes have
+  // been sent. Without head and tail, a 200 reply is written into the file (open for writing,
+  // positioned where the data belongs); any other reply stays in memory. Progress is reported
+  // after each piece with the running total, to the progress callback and as an in-progress
+  // notification.
+  bool SendWithFile(std::wstring_view verb, platform::LocalFile* file, std::uint64_t fileSize,
+                    void* context, HttpCompletion completion, void* progressContext,
+                    VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                    VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
+
+  // ---- results, read after the completion callback has run ----
+  std::wstring GetStatusText() const { return statusText_; }  // "200"; empty without a reply
+  std::wstring GetResponseText() const { return responseText_; }
+  const std::wstring& GetRawHeaders() const { return rawHeaders_; }
+  const std::wstring& GetCharset() const { return charset_; }
+  const std::wstring& GetHostName() const { return hostName_; }
+  // true only when the whole reply arrived; false when the exchange failed, was stopped or
+  // was cut short, whatever status came before.
+  bool IsReplyComplete() const { return replyComplete_; }
+  std::uint64_t GetFileBytesSent() const { return fileBytesSent_; }
+  std::uint64_t GetFileBytesReceived() const { return fileBytesReceived_; }
+
+  // The status as a number: "," and spaces removed, then an optional sign and the leading
+  // digits; no digits read as 0.
+  static int ParseStatusCode(std::wstring_view text);
+  // The charset named in double quotes by "charset=" in a header block (case-insensitive);
+  // empty when there is none.
+  static std::wstring FindCharset(std::wstring_view rawHeaders);
+
+ private:
+  struct Piece {
+    std::string bytes;
+    bool set = false;
+    std::size_t sent = 0;
+  };
+
+  bool StartExchange(std::wstring_view verb);
+  bool FailSend();
+  void Complete();
+  void ReportProgress(int operation, std::uint64_t total);
+
+  // platform::ExchangeHandler, called on the transport's thread.
+  long long ReadBody(char* buffer, std::size_t max) override;
+  bool RewindBody() override;
+  void OnHeaders(int status, const std::string& rawHeaders) override;
+  bool OnBodyData(const char* data, std::size_t size) override;
+  bool ShouldStop() override;
+  void OnComplete(platform::ExchangeEnd end) override;
+
+  platform::HttpTransport& transport_;
+  std::unique_ptr<platform::Exchange> exchange_;
+
+  std::wstring url_;
+  const int* cancelFlagPtr_;
+  bool ignoreCancel_;
+  bool verifyCertificate_ = false;
+  std::wstring userAgent_ = L"WinHttpClient";
+  std::wstring requestHeaders_;
+  platform::TransportTimeouts timeouts_;
+  Piece body_, head_, tail_;
+
+  HttpCompletion completion_ = nullptr;
+  void* completionContext_ = nullptr;
+
+  // File mode.
+  platform::LocalFile* file_ = nullptr;
+  bool fileMode_ = false;
+  std::uint64_t fileSize_ = 0;
+  std::uint64_t fileBytesSent_ = 0;
+  std::uint64_t fileBytesReceived_ = 0;
+  std::uint64_t startFileBytesSent_ = 0;
+  std::uint64_t startFilePosition_ = 0;
+  long long lastReported_ = -1;
+  void* progressContext_ = nullptr;
+  VESK_HTTP_PROGRESS_CALLBACK progressCallback_ = nullptr;
+  VESK_HTTP_NOTIFY_CALLBACK notifyCallback_ = nullptr;
+  bool writeToFile_ = false;
+
+  // Results.
+  std::wstring hostName_;
+  std::wstring rawHeaders_;
+  std::wstring charset_;
+  std::wstring statusText_;
+  std::wstring responseText_;
+  std::string received_;
+  bool replyComplete_ = false;
+};
+
+}  // namespace vesk

@@ -1,0 +1,42 @@
+// Local files for uploads and downloads: the platform's file calls behind one small class.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vesk::platform {
+
+class LocalFile {
+ public:
+  enum class Mode {
+    Read,   // an existing file, for reading
+    Write,  // created when missing, never truncated, for writing at a chosen position
+  };
+
+  LocalFile() = default;
+  LocalFile(const LocalFile&) = delete;
+  LocalFile& operator=(const LocalFile&) = delete;
+  LocalFile(LocalFile&& other) noexcept;
+  LocalFile& operator=(LocalFile&& other) noexcept;
+  ~LocalFile();
+
+  bool Open(const std::wstring& path, Mode mode);
+  bool IsOpen() const { return fd_ >= 0; }
+  void Close();
+
+  std::optional<std::uint64_t> Size() const;
+  std::optional<std::uint64_t> Position() const;
+  bool Seek(std::uint64_t offset);
+  // Reads up to size bytes at the current position; fewer only at the end of the file.
+  // -1 on a read error.
+  long long Read(void* buffer, std::size_t size);
+  // Writes all bytes at the current position; false when they could not all be written.
+  bool WriteAll(const void* data, std::size_t size);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace vesk::platform
