@@ -366,12 +366,310 @@ class VESK_HTTP_API CVeskHttpSystemSettingInfo {
   int isSSLForce_;
 };
 
+// ---------------------------------------------------------------------------------------
+// Request handles of asynchronous operations. A handle is valid until the caller gives it
+// back to its station's CloseRequest; outputs are read after the completion notification.
+// ---------------------------------------------------------------------------------------
+
+class VESK_HTTP_API IVeskHttpFileStationRequestBase {
+ public:
+  // Stops the request: a request that has not started never runs; a running one ends
+  // with VESK_HTTP_CANCELLED. Returns 1.
+  virtual int Cancel() = 0;
+  virtual int GetTotalCount() const = 0;
+  virtual std::vector<CVeskHttpFileEntry>* GetFileEntryList() = 0;
+  virtual std::vector<CVeskHttpExtractEntry>* GetExtractEntryList() = 0;
+  virtual CVeskHttpShareLink GetShareLinkResult() const = 0;
+  virtual std::vector<CVeskHttpShareLink>* GetShareLinkList() = 0;
+  virtual CVeskHttpFileStatus GetFileStatusResult() const = 0;
+  virtual CVeskHttpNASInfo GetNASInfoResult() const = 0;
+  virtual const wchar_t* GetResultString() const = 0;
+
+ protected:
+  // Released through IVeskHttpFileStation::CloseRequest, never deleted by the caller.
+  virtual ~IVeskHttpFileStationRequestBase() = default;
+  virtual void Execute() = 0;
+};
+
+class VESK_HTTP_API IVeskHttpSystemRequestBase {
+ public:
+  virtual int Cancel() = 0;
+  virtual CVeskHttpSystemSettingInfo GetSystemSettingResult() const = 0;
+
+ protected:
+  // Released through IVeskHttpSystem::CloseRequest, never deleted by the caller.
+  virtual ~IVeskHttpSystemRequestBase() = default;
+  virtual void Execute() = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// The file service. Synchronous operations take, after their own arguments, the caller's
+// cancel flag (may be null) and, where they report progress, user data and a progress
+// callback; they append to output lists without clearing them and write outputs only on
+// VESK_HTTP_SUCCESS. Asynchronous operations take user data and a notification callback
+// last and return a request handle, or null when the station is not logged in. Operations
+// may be called from several threads at once. A notification callback must not release
+// its own request.
+// ---------------------------------------------------------------------------------------
+
+typedef _VESK_HTTP_API_RESULT_ VESK_HTTP_RESULT;
+typedef IVeskHttpFileStationRequestBase* VESK_HTTP_REQUEST;
+
+class VESK_HTTP_API IVeskHttpFileStation {
+ public:
+  // Share roots, folder counts and folder pages.
+  virtual VESK_HTTP_RESULT GetShareFolderList(int* cancelFlag,
+                                              std::vector<CVeskHttpFileEntry>* list) = 0;
+  virtual VESK_HTTP_RESULT GetFileListCount(const wchar_t* folderPath, int* cancelFlag,
+                                            int* count) = 0;
+  virtual VESK_HTTP_RESULT GetFileList(const wchar_t* folderPath, int startIndex, int limit,
+                                       int* cancelFlag, std::vector<CVeskHttpFileEntry>* list) = 0;
+  // Links to the device's viewer and thumbnails; no request is made.
+  virtual VESK_HTTP_RESULT GetViewerURL(const wchar_t* filePath, std::wstring* url) = 0;
+  virtual VESK_HTTP_RESULT GetThumbnailURL(const wchar_t* filePath, std::wstring* url) = 0;
+  // Whole-file and chunked uploads.
+  virtual VESK_HTTP_RESULT UploadFile(const wchar_t* localPath, const wchar_t* deviceFolder,
+                                      int* cancelFlag, void* userData,
+                                      VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT StartChunkedUpload(const wchar_t* tempFolder, int* cancelFlag,
+                                              std::wstring* uploadId) = 0;
+  virtual VESK_HTTP_RESULT ChunkedUploadFile(const wchar_t* localPath, const wchar_t* deviceFolder,
+                                             const wchar_t* newName, const wchar_t* uploadId,
+                                             const wchar_t* tempFolder, int* cancelFlag,
+                                             void* userData,
+                                             VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT DeleteChunkedUploadFile(const wchar_t* uploadId,
+                                                   const wchar_t* tempFolder, int* cancelFlag) = 0;
+  // Downloads, resumable at an offset of the local file.
+  virtual VESK_HTTP_RESULT DownloadFile(CVeskHttpFileEntry entry, const wchar_t* localPath,
+                                        long long offset, int* cancelFlag, void* userData,
+                                        VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT DownloadFile(const wchar_t* devicePath, const wchar_t* localPath,
+                                        long long offset, int* cancelFlag, void* userData,
+                                        VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  // Share links.
+  virtual VESK_HTTP_RESULT CreateShareLink(CVeskHttpShareLinkInfo info, int* cancelFlag,
+                                           CVeskHttpShareLink* link) = 0;
+  virtual VESK_HTTP_RESULT GetShareLinkList(int limit, int* cancelFlag,
+                                            std::vector<CVeskHttpShareLink>* list) = 0;
+  virtual VESK_HTTP_RESULT DeleteShareLink(CVeskHttpShareLink link, int* cancelFlag) = 0;
+  // Changes to the file tree.
+  virtual VESK_HTTP_RESULT CreateFolder(const wchar_t* parentPath, const wchar_t* name,
+                                        int* cancelFlag) = 0;
+  virtual VESK_HTTP_RESULT CreateFolder(CVeskHttpFileEntry parent, const wchar_t* name,
+                                        int* cancelFlag) = 0;
+  virtual VESK_HTTP_RESULT CopyFile(const wchar_t* sourcePath, const wchar_t* destFolder, int mode,
+                                    int* cancelFlag, void* userData,
+                                    VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT CopyFile(CVeskHttpFileEntry source, const wchar_t* destFolder, int mode,
+                                    int* cancelFlag, void* userData,
+                                    VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT MoveFile(const wchar_t* sourcePath, const wchar_t* destFolder, int mode,
+                                    int* cancelFlag, void* userData,
+                                    VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT MoveFile(CVeskHttpFileEntry source, const wchar_t* destFolder, int mode,
+                                    int* cancelFlag, void* userData,
+                                    VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT DeleteFile(const wchar_t* path, int* cancelFlag) = 0;
+  virtual VESK_HTTP_RESULT DeleteFile(CVeskHttpFileEntry item, int* cancelFlag) = 0;
+  virtual VESK_HTTP_RESULT RenameFile(const wchar_t* path, const wchar_t* newName,
+                                      int* cancelFlag) = 0;
+  virtual VESK_HTTP_RESULT SetFileModifyTime(const wchar_t* path, int modifyTime, int* cancelFlag,
+                                             CVeskHttpFileStatus* status) = 0;
+  // Search and status.
+  virtual VESK_HTTP_RESULT SearchFile(const wchar_t* folderPath, const wchar_t* keyword, int limit,
+                                      int* cancelFlag, std::vector<CVeskHttpFileEntry>* list) = 0;
+  virtual VESK_HTTP_RESULT GetFileStatus(const wchar_t* path, int* cancelFlag,
+                                         CVeskHttpFileStatus* status) = 0;
+  // Archives.
+  virtual VESK_HTTP_RESULT CompressFile(const wchar_t* archiveName, const wchar_t* folderPath,
+                                        int fileCount, const std::vector<const wchar_t*>& names,
+                                        int format, const wchar_t* password, int level,
+                                        int encryption, int updateMode, int* cancelFlag,
+                                        void* userData, VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  virtual VESK_HTTP_RESULT GetExtractList(const wchar_t* archivePath, int startIndex, int limit,
+                                          int* cancelFlag,
+                                          std::vector<CVeskHttpExtractEntry>* list) = 0;
+  virtual VESK_HTTP_RESULT ExtractFile(const wchar_t* archivePath, const wchar_t* destFolder,
+                                       const wchar_t* password, int mode, int fileCount,
+                                       const std::vector<const wchar_t*>& names, int overwrite,
+                                       int pathMode, int* cancelFlag, void* userData,
+                                       VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  // Addresses and video transcoding.
+  virtual VESK_HTTP_RESULT GetDomainIPList(int* cancelFlag, CVeskHttpNASInfo* info) = 0;
+  virtual VESK_HTTP_RESULT AddVideoTranscode(const wchar_t* path, int* cancelFlag) = 0;
+  virtual VESK_HTTP_RESULT DeleteVideoTranscode(const wchar_t* path, int* cancelFlag) = 0;
+
+  // Releases an asynchronous request of this station and nulls the caller's pointer: a
+  // running request is cancelled and waited for. A request of another station, or null, is
+  // left alone. Returns 1.
+  virtual int CloseRequest(IVeskHttpFileStationRequestBase** request) = 0;
+
+  virtual VESK_HTTP_REQUEST GetShareFolderListAsync(void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST GetFileListCountAsync(const wchar_t* folderPath, void* userData,
+                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST GetFileListAsync(const wchar_t* folderPath, int startIndex, int limit,
+                                             void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST CreateShareLinkAsync(CVeskHttpShareLinkInfo info, void* userData,
+                                                 VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST GetShareLinkListAsync(int limit, void* userData,
+                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST DeleteShareLinkAsync(CVeskHttpShareLink link, void* userData,
+                                                 VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST UploadFileAsync(const wchar_t* localPath, const wchar_t* deviceFolder,
+                                            void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST StartChunkedUploadAsync(const wchar_t* tempFolder, void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST ChunkedUploadFileAsync(const wchar_t* localPath,
+                                                   const wchar_t* deviceFolder,
+                                                   const wchar_t* newName, const wchar_t* uploadId,
+                                                   const wchar_t* tempFolder, void* userData,
+                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST DeleteChunkedUploadFileAsync(const wchar_t* uploadId,
+                                                         const wchar_t* tempFolder, void* userData,
+                                                         VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST DownloadFileAsync(const wchar_t* devicePath, const wchar_t* localPath,
+                                              long long offset, void* userData,
+                                              VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST DownloadFileAsync(CVeskHttpFileEntry entry, const wchar_t* localPath,
+                                              long long offset, void* userData,
+                                              VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST CreateFolderAsync(const wchar_t* parentPath, const wchar_t* name,
+                                              void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST CreateFolderAsync(CVeskHttpFileEntry parent, const wchar_t* name,
+                                              void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST CopyFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
+                                          int mode, void* userData,
+                                          VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST CopyFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
+                                          int mode, void* userData,
+                                          VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST MoveFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
+                                          int mode, void* userData,
+                                          VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST MoveFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
+                                          int mode, void* userData,
+                                          VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST DeleteFileAsync(const wchar_t* path, void* userData,
+                                            VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST DeleteFileAsync(CVeskHttpFileEntry item, void* userData,
+                                            VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST RenameFileAsync(const wchar_t* path, const wchar_t* newName,
+                                            void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST SetFileModifyTimeAsync(const wchar_t* path, int modifyTime,
+                                                   void* userData,
+                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST SearchFileAsync(const wchar_t* folderPath, const wchar_t* keyword,
+                                            int limit, void* userData,
+                                            VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST GetFileStatusAsync(const wchar_t* path, void* userData,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST CompressFileAsync(const wchar_t* archiveName, const wchar_t* folderPath,
+                                              int fileCount,
+                                              const std::vector<const wchar_t*>& names, int format,
+                                              const wchar_t* password, int level, int encryption,
+                                              int updateMode, void* userData,
+                                              VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST GetExtractListAsync(const wchar_t* archivePath, int startIndex,
+                                                int limit, void* userData,
+                                                VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST ExtractFileAsync(const wchar_t* archivePath, const wchar_t* destFolder,
+                                             const wchar_t* password, int mode, int fileCount,
+                                             const std::vector<const wchar_t*>& names,
+                                             int overwrite, int pathMode, void* userData,
+                                             VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST GetDomainIPListAsync(void* userData,
+                                                 VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST AddVideoTranscodeAsync(const wchar_t* path, void* userData,
+                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  virtual VESK_HTTP_REQUEST DeleteVideoTranscodeAsync(const wchar_t* path, void* userData,
+                                                      VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+
+ protected:
+  // Closed and destroyed by CVeskHttpServer::CloseFileStation.
+  virtual ~IVeskHttpFileStation() = default;
+};
+
+// ---------------------------------------------------------------------------------------
+// The system service.
+// ---------------------------------------------------------------------------------------
+
+class VESK_HTTP_API IVeskHttpSystem {
+ public:
+  // The device's web-server settings; the record is written only on VESK_HTTP_SUCCESS.
+  virtual VESK_HTTP_RESULT GetSystemSetting(int* cancelFlag,
+                                            CVeskHttpSystemSettingInfo* settings) = 0;
+  // Switches the device's web file manager on.
+  virtual VESK_HTTP_RESULT EnableWebFileManager(int* cancelFlag) = 0;
+  // Releases an asynchronous request of this system object; see the file service's.
+  virtual int CloseRequest(IVeskHttpSystemRequestBase** request) = 0;
+  virtual IVeskHttpSystemRequestBase* GetSystemSettingAsync(
+      void* userData, VESK_HTTP_SYSTEM_NOTIFY_CALLBACK notify) = 0;
+  virtual IVeskHttpSystemRequestBase* EnableWebFileManagerAsync(
+      void* userData, VESK_HTTP_SYSTEM_NOTIFY_CALLBACK notify) = 0;
+
+ protected:
+  // Closed and destroyed by CVeskHttpServer::CloseSystem.
+  virtual ~IVeskHttpSystem() = default;
+};
+
+// ---------------------------------------------------------------------------------------
+// The caller's entry point: one object per device. Login creates and logs in a station;
+// Open hands it out (the server keeps it); Close logs it out and destroys it. The caller
+// closes its stations, after releasing their request handles, before destroying the server.
+// ---------------------------------------------------------------------------------------
+
+class VESK_HTTP_API CVeskHttpServer {
+ public:
+  CVeskHttpServer();
+  explicit CVeskHttpServer(CVeskHttpServerInfo info);
+  // Copies share the stations: close each station once.
+  CVeskHttpServer(const CVeskHttpServer& other);
+  CVeskHttpServer& operator=(const CVeskHttpServer& other);
+  ~CVeskHttpServer();
+
+  // Settings copied into each station at its login; they return 1.
+  int SetFileStationPortNum(long port);     // default 8080
+  int SetFileStationSSLPortNum(long port);  // default 443
+  int SetSystemPortNum(long port);          // default 8080
+  int SetSystemSSLPortNum(long port);       // default 443
+  int SetAgentName(const wchar_t* agentName);
+  // Milliseconds for name resolution, connect, send and receive alike; 0 or less keeps the
+  // defaults (no limit, 60 s, 30 s, 30 s).
+  int SetTimeouts(int timeoutMs);
+
+  // VESK_HTTP_STATION_FILE_STATION logs in to the file service (through the system's session
+  // when the system is logged in), VESK_HTTP_STATION_SYSTEM to the system service.
+  VESK_HTTP_RESULT Login(_VESK_HTTP_STATION_TYPE_ type);
+  IVeskHttpFileStation* OpenFileStation();
+  IVeskHttpSystem* OpenSystem();
+  // Logs out and destroys the station, then nulls the caller's pointer. On a failed logout
+  // the station stays open. A null pointer answers VESK_HTTP_NOT_LOGGED_IN.
+  VESK_HTTP_RESULT CloseFileStation(IVeskHttpFileStation** station);
+  VESK_HTTP_RESULT CloseSystem(IVeskHttpSystem** system);
+  _VESK_HTTP_FILE_STATION_API_VERSION_ QueryFileStationVersion();
+  _VESK_HTTP_SYSTEM_API_VERSION_ QuerySystemVersion();
+
+ private:
+  CVeskHttpServerInfo info_;
+  IVeskHttpFileStation* fileStation_;
+  IVeskHttpSystem* system_;
+  int fileStationPort_;
+  int fileStationSSLPort_;
+  int systemPort_;
+  int systemSSLPort_;
+  std::wstring agentName_;
+  int timeout_;
+  _VESK_HTTP_FILE_STATION_API_VERSION_ fileStationVersion_;
+  _VESK_HTTP_SYSTEM_API_VERSION_ systemVersion_;
+};
+
 // The three sequence types exchanged with callers; the library exports their code so that
-// callers and the library agree on one instantiation.
-#if !defined(VESK_HTTP_BUILDING)
+// callers and the library agree on one instantiation. (The library's own sources refer to it
+// too: a hidden copy made elsewhere in the library would hide the exported one.)
 extern template class std::vector<CVeskHttpFileEntry>;
 extern template class std::vector<CVeskHttpExtractEntry>;
 extern template class std::vector<CVeskHttpShareLink>;
-#endif
 
 #endif  // VESK_HTTP_H

@@ -189,6 +189,6 @@ int CVeskHttpSystemSettingInfo::IsSSLForce() const { return isSSLForce_; }
 void CVeskHttpSystemSettingInfo::SetSSLForce(int isSSLForce) { isSSLForce_ = isSSLForce; }
 
 // The exported sequence types.
-template class VESK_HTTP_API std::vector<CVeskHttpFileEntry>;
-template class VESK_HTTP_API std::vector<CVeskHttpExtractEntry>;
-template class VESK_HTTP_API std::vector<CVeskHttpShareLink>;
+template class std::vector<CVeskHttpFileEntry>;
+template class std::vector<CVeskHttpExtractEntry>;
+template class std::vector<CVeskHttpShareLink>;

@@ -1,0 +1,63 @@
+// vesk-emulator's device: an emulated network storage device that answers the library's
+// requests on 127.0.0.1, over plain HTTP and HTTPS, with real sessions and state.
+#ifndef VESK_EMULATOR_EMULATOR_H
+#define VESK_EMULATOR_EMULATOR_H
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace vesk::emulator {
+
+struct EmulatorOptions {
+  std::string root;  // folder whose top-level folders are the share roots (may be empty)
+  std::string user = "admin", password = "admin";
+  std::string bindAddress = "127.0.0.1";
+  unsigned short port = 0;        // plain HTTP; 0 = ephemeral
+  unsigned short tlsPort = 0;     // HTTPS; 0 = ephemeral
+  bool tls = true;                // serve HTTPS as well
+  std::string certFile, keyFile;  // PEM files; empty = generate a self-signed certificate
+  std::string serverName = "vesk-emulator";
+  // Throttles copy and move jobs to about this many bytes a second (each item counts as one
+  // byte more), so that their progress can be followed; 0 = as fast as the disk goes. A
+  // throttled move copies and removes instead of renaming.
+  unsigned long long jobBytesPerSecond = 0;
+};
+
+// Both ports serve one device: one session table, one state. Start, Stop and the accessors
+// may be called from any thread, but Start and Stop not from inside a request.
+class Emulator {
+ public:
+  explicit Emulator(EmulatorOptions options);
+  ~Emulator();  // Stop()
+  Emulator(const Emulator&) = delete;
+  Emulator& operator=(const Emulator&) = delete;
+
+  // Starts listening. False with a message in *error (if given) when the root is not a
+  // folder, the certificate cannot be read or made, or a port cannot be bound; nothing is
+  // left listening then.
+  bool Start(std::string* error);
+  // Stops listening, waits for every request in progress, stops every copy or move job where
+  // it is (what it copied so far stays) and waits for it, and forgets every session and job
+  // (the web file manager switch stays as it is). Safe to call more than once.
+  void Stop();
+
+  unsigned short Port() const;         // bound plain port, 0 when stopped
+  unsigned short TlsPort() const;      // bound TLS port, 0 when stopped or without TLS
+  bool WebFileManagerEnabled() const;  // the switch set by web_file_mgmt, initially off
+  std::size_t SessionCount() const;    // live sessions of both services
+
+  // Waits until the copy or move job pid has ended or its percent is above percent, or until
+  // timeout: true unless the time ran out or there is no such job. For tests and tools that
+  // follow a job without polling its status.
+  bool WaitForJob(long long pid, int percent, std::chrono::milliseconds timeout) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vesk::emulator
+
+#endif  // VESK_EMULATOR_EMULATOR_H

@@ -1,0 +1,109 @@
+#include "emulator/Replies.h"
+
+#include "emulator/Wire.h"
+
+namespace vesk::emulator {
+
+namespace {
+
+httpd::Response TextReply(int status, const char* contentType, std::string body) {
+  httpd::Response response;
+  response.status = status;
+  response.headers.emplace_back("Content-Type", contentType);
+  response.headers.emplace_back("Cache-Control", "no-store");
+  response.body = std::move(body);
+  return response;
+}
+
+}  // namespace
+
+JsonObject& JsonObject::Add(std::string_view name, long long value) {
+  if (!members_.empty()) members_ += ',';
+  members_ += JsonString(name) + ':' + std::to_string(value);
+  return *this;
+}
+
+JsonObject& JsonObject::Add(std::string_view name, std::string_view text) {
+  if (!members_.empty()) members_ += ',';
+  members_ += JsonString(name) + ':' + JsonString(text);
+  return *this;
+}
+
+JsonObject& JsonObject::Add(std::string_view name, const JsonArray& array) {
+  if (!members_.empty()) members_ += ',';
+  members_ += JsonString(name) + ':' + array.Text();
+  return *this;
+}
+
+std::string JsonObject::Text() const { return '{' + members_ + '}'; }
+
+JsonArray& JsonArray::Add(const JsonObject& element) {
+  if (!elements_.empty()) elements_ += ',';
+  elements_ += element.Text();
+  return *this;
+}
+
+std::string JsonArray::Text() const { return '[' + elements_ + ']'; }
+
+void XmlWriter::Indent() { text_.append(2 * open_.size(), ' '); }
+
+XmlWriter& XmlWriter::Open(std::string_view name) {
+  Indent();
+  text_ += '<';
+  text_ += name;
+  text_ += ">\n";
+  open_.emplace_back(name);
+  return *this;
+}
+
+XmlWriter& XmlWriter::Close() {
+  if (open_.empty()) return *this;
+  const std::string name = std::move(open_.back());
+  open_.pop_back();
+  Indent();
+  text_ += "</" + name + ">\n";
+  return *this;
+}
+
+XmlWriter& XmlWriter::Leaf(std::string_view name, std::string_view text) {
+  Indent();
+  text_ += '<';
+  text_ += name;
+  text_ += '>';
+  text_ += XmlText(text);
+  text_ += "</";
+  text_ += name;
+  text_ += ">\n";
+  return *this;
+}
+
+XmlWriter& XmlWriter::Comment(std::string_view text) {
+  Indent();
+  text_ += "<!-- ";
+  text_ += text;
+  text_ += " -->\n";
+  return *this;
+}
+
+std::string XmlWriter::Text() {
+  while (!open_.empty()) Close();
+  return text_;
+}
+
+httpd::Response JsonReply(const JsonObject& object) {
+  return TextReply(200, "application/json; charset=\"UTF-8\"", object.Text());
+}
+
+httpd::Response JsonReply(const JsonArray& array) {
+  return TextReply(200, "application/json; charset=\"UTF-8\"", array.Text());
+}
+
+httpd::Response XmlReply(XmlWriter& document) {
+  return TextReply(200, "text/xml; charset=\"UTF-8\"", document.Text());
+}
+
+httpd::Response ErrorReply(int status, std::string_view reason) {
+  return TextReply(status, "text/plain; charset=\"UTF-8\"", std::string(reason) + "\n");
+}
+
+}  // namespace vesk::emulator

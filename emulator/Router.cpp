@@ -1,0 +1,116 @@
+#include "emulator/Router.h"
+
+#include <exception>
+#include <string_view>
+
+#include "emulator/Replies.h"
+
+namespace vesk::emulator {
+
+namespace {
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+// Takes a body that is going to be refused and keeps none of it.
+class DiscardBody : public httpd::BodyConsumer {
+ public:
+  bool Write(const char*, std::size_t) override { return false; }
+};
+
+// True when the request's body is to be refused for its framing or its size (see Router).
+// Sets *status to the refusal's HTTP status.
+bool RefusedBody(const httpd::Request& request, int* status, std::string* reason) {
+  if (request.Header("Transfer-Encoding")) {
+    *status = 411;
+    *reason = "a request body needs a Content-Length";
+    return true;
+  }
+  const std::string* length = request.Header("Content-Length");
+  if (!length) return false;
+  const auto size = ParseDecimal(Trim(*length), Router::kMaxBody);
+  if (!size) {
+    *status = 413;
+    *reason = "request body too large";
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool DeviceState::AccountMatches(const std::string& user, const std::string& base64Password) const {
+  const auto password = DecodeBase64(base64Password);
+  return password && user == options.user && *password == options.password;
+}
+
+FieldSet Call::Form() const {
+  const std::string* type = request.Header("Content-Type");
+  std::string_view media = type ? std::string_view(*type) : std::string_view();
+  media = Trim(media.substr(0, media.find(';')));
+  if (AsciiLower(media) != "application/x-www-form-urlencoded") {
+    throw HttpError(415, "expected an application/x-www-form-urlencoded body");
+  }
+  return FieldSet::Parse(request.body);
+}
+
+Router::Router(DeviceState& device, std::vector<Route> routes)
+    : device_(device), routes_(std::move(routes)) {}
+
+std::unique_ptr<httpd::BodyConsumer> Router::BodyConsumerFor(const httpd::Request& head) const {
+  int status = 0;
+  std::string reason;
+  if (RefusedBody(head, &status, &reason)) return std::make_unique<DiscardBody>();
+  return nullptr;
+}
+
+httpd::Response Router::Handle(httpd::Request& request) const {
+  try {
+    return Dispatch(request);
+  } catch (const HttpError& error) {
+    return ErrorReply(error.Status(), error.what());
+  } catch (const std::exception& error) {
+    return ErrorReply(500, error.what());
+  }
+}
+
+httpd::Response Router::Dispatch(httpd::Request& request) const {
+  const std::string path = request.Path();
+  std::vector<const Route*> candidates;
+  for (const Route& route : routes_) {
+    if (route.path == path) candidates.push_back(&route);
+  }
+  if (candidates.empty()) return ErrorReply(404, "no such path");
+
+  const std::size_t question = request.target.find('?');
+  const FieldSet query = FieldSet::Parse(
+      question == std::string::npos ? std::string_view()
+                                    : std::string_view(request.target).substr(question + 1));
+  const Route* match = nullptr;
+  for (const Route* route : candidates) {
+    if (route->selectorKey.empty()) {
+      match = route;
+      break;
+    }
+    const std::string* selector = query.Find(route->selectorKey);
+    if (selector && *selector == route->selector) {
+      match = route;
+      break;
+    }
+  }
+  if (!match) return ErrorReply(404, "no such function");
+  if (request.method != match->method) {
+    httpd::Response response = ErrorReply(405, "method not allowed");
+    response.headers.emplace_back("Allow", match->method);
+    return response;
+  }
+  int status = 0;
+  std::string reason;
+  if (RefusedBody(request, &status, &reason)) return ErrorReply(status, reason);
+  return match->endpoint(Call{device_, request, query});
+}
+
+}  // namespace vesk::emulator

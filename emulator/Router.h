@@ -1,0 +1,92 @@
+// The emulated device's state and the table that routes each request to its endpoint.
+#ifndef VESK_EMULATOR_ROUTER_H
+#define VESK_EMULATOR_ROUTER_H
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "emulator/Emulator.h"
+#include "emulator/Jobs.h"
+#include "emulator/Sessions.h"
+#include "emulator/Wire.h"
+#include "httpd/HttpServer.h"
+
+namespace vesk::emulator {
+
+// What the plain and the TLS listener of one emulator share.
+struct DeviceState {
+  explicit DeviceState(EmulatorOptions deviceOptions) : options(std::move(deviceOptions)) {}
+
+  // True when user and the base64 form of the password (strictly decoded, see DecodeBase64)
+  // match the device's account.
+  bool AccountMatches(const std::string& user, const std::string& base64Password) const;
+
+  const EmulatorOptions options;
+  SessionTable sessions;
+  JobTable jobs{options.jobBytesPerSecond};  // open while the emulator runs
+  std::atomic<bool> webFileManager{false};
+  std::atomic<unsigned short> plainPort{0};  // bound ports, 0 while not listening
+  std::atomic<unsigned short> tlsPort{0};
+};
+
+// What an endpoint gets: the device, the request, and its query decoded strictly.
+struct Call {
+  DeviceState& device;
+  const httpd::Request& request;
+  const FieldSet& query;
+
+  // The body as an application/x-www-form-urlencoded form. A request that declares another
+  // Content-Type is answered with a 415 (thrown as HttpError).
+  FieldSet Form() const;
+};
+
+using Endpoint = std::function<httpd::Response(const Call&)>;
+
+// One endpoint: a path, and for paths that serve several functions, the function's name as
+// the value of a query key ("func", "subfunc").
+struct Route {
+  std::string path;         // decoded, e.g. "/cgi-bin/authLogin.cgi"
+  std::string selectorKey;  // empty: the path alone selects the route
+  std::string selector;
+  std::string method;  // the one method the endpoint takes
+  Endpoint endpoint;
+};
+
+std::vector<Route> FileServiceRoutes();
+std::vector<Route> FileTreeRoutes();
+std::vector<Route> SystemServiceRoutes();
+
+// Answers requests by the route table. Before an endpoint runs:
+//  - an unknown path, or a known path with an unknown or missing function: 404;
+//  - a method other than the endpoint's: 405 with an Allow header (the device's CGI programs
+//    are reached with one method each; a 405 tells a wrong client apart from a refusal);
+//  - a body sent without Content-Length (chunked): 411; a body over kMaxBody bytes: 413;
+//  - a malformed query (bad escape, the selector given twice): 400.
+// An endpoint's HttpError (BadRequest: 400) becomes that status with the message as the
+// body; a device refusal is the endpoint's own 200 reply.
+class Router {
+ public:
+  // No form body the library sends comes near this; uploads will stream, not buffer.
+  static constexpr std::size_t kMaxBody = 64 * 1024;
+
+  Router(DeviceState& device, std::vector<Route> routes);
+
+  httpd::Response Handle(httpd::Request& request) const;
+  // Drops bodies that will be refused for their size, so that they are never held in memory.
+  std::unique_ptr<httpd::BodyConsumer> BodyConsumerFor(const httpd::Request& head) const;
+
+ private:
+  httpd::Response Dispatch(httpd::Request& request) const;
+
+  DeviceState& device_;
+  const std::vector<Route> routes_;
+};
+
+}  // namespace vesk::emulator
+
+#endif  // VESK_EMULATOR_ROUTER_H

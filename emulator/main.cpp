@@ -1,0 +1,108 @@
+// vesk-emulator: serves the emulated device until SIGINT or SIGTERM.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "emulator/Emulator.h"
+#include "emulator/Wire.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vesk-emulator [--root DIR] [--user U] [--password P] [--port N] [--tls-port N]\n"
+    "                     [--bind ADDR] [--cert FILE --key FILE] [--no-tls]\n"
+    "                     [--job-rate BYTES]\n"
+    "\n"
+    "  --root DIR      folder whose top-level folders are the share roots\n"
+    "  --user U        the device's user name (default admin)\n"
+    "  --password P    its password (default admin)\n"
+    "  --port N        plain HTTP port (default 8080; 0 picks a free one)\n"
+    "  --tls-port N    HTTPS port (default 8443; 0 picks a free one)\n"
+    "  --bind ADDR     IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --cert FILE     PEM certificate for HTTPS, with --key (default: a self-signed one\n"
+    "  --key FILE      made at start)\n"
+    "  --no-tls        serve plain HTTP only\n"
+    "  --job-rate N    throttle copy and move jobs to N bytes a second, so that their\n"
+    "                  progress can be followed (default 0: unthrottled)\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "vesk-emulator: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vesk::emulator::EmulatorOptions options;
+  options.port = 8080;
+  options.tlsPort = 8443;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view flag = argv[i];
+    if (flag == "--help" || flag == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (flag == "--no-tls") {
+      options.tls = false;
+      continue;
+    }
+    std::string* text = flag == "--root"       ? &options.root
+                        : flag == "--user"     ? &options.user
+                        : flag == "--password" ? &options.password
+                        : flag == "--bind"     ? &options.bindAddress
+                        : flag == "--cert"     ? &options.certFile
+                        : flag == "--key"      ? &options.keyFile
+                                               : nullptr;
+    unsigned short* port = flag == "--port"       ? &options.port
+                           : flag == "--tls-port" ? &options.tlsPort
+                                                  : nullptr;
+    unsigned long long* rate = flag == "--job-rate" ? &options.jobBytesPerSecond : nullptr;
+    if (!text && !port && !rate) return UsageError("unknown option " + std::string(flag));
+    if (i + 1 == argc) return UsageError(std::string(flag) + " needs a value");
+    const char* value = argv[++i];
+    if (text) {
+      *text = value;
+    } else if (rate) {
+      const auto number = vesk::emulator::ParseDecimal(value, ~0ULL);
+      if (!number) return UsageError("--job-rate takes a number of bytes a second");
+      *rate = *number;
+    } else if (const auto number = vesk::emulator::ParseDecimal(value, 65535)) {
+      *port = static_cast<unsigned short>(*number);
+    } else {
+      return UsageError(std::string(flag) + " takes a port number from 0 to 65535");
+    }
+  }
+
+  // SIGINT and SIGTERM are blocked in every thread (the server threads inherit the mask) and
+  // taken by sigwait below. A peer that goes away mid-reply must not end the process.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  vesk::emulator::Emulator emulator(options);
+  std::string error;
+  if (!emulator.Start(&error)) {
+    std::fprintf(stderr, "vesk-emulator: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("vesk-emulator: serving http://%s:%u\n", options.bindAddress.c_str(),
+              static_cast<unsigned>(emulator.Port()));
+  if (options.tls) {
+    std::printf("vesk-emulator: serving https://%s:%u\n", options.bindAddress.c_str(),
+                static_cast<unsigned>(emulator.TlsPort()));
+  }
+  std::fflush(stdout);
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  emulator.Stop();
+  std::printf("vesk-emulator: stopped by %s\n", received == SIGINT ? "SIGINT" : "SIGTERM");
+  return 0;
+}

@@ -1,0 +1,125 @@
+// The server object: where and as whom to connect, and the two stations it logs in.
+#include "VeskHttp.h"
+#include "filestation/FileStation.h"
+#include "system/System.h"
+
+using vesk::FileStation;
+using vesk::System;
+
+CVeskHttpServer::CVeskHttpServer() : CVeskHttpServer(CVeskHttpServerInfo()) {}
+
+CVeskHttpServer::CVeskHttpServer(CVeskHttpServerInfo info)
+    : info_(std::move(info)),
+      fileStation_(nullptr),
+      system_(nullptr),
+      fileStationPort_(8080),
+      fileStationSSLPort_(443),
+      systemPort_(8080),
+      systemSSLPort_(443),
+      timeout_(0),
+      fileStationVersion_(VESK_HTTP_FILE_STATION_API_VERSION_NONE),
+      systemVersion_(VESK_HTTP_SYSTEM_API_VERSION_NONE) {}
+
+CVeskHttpServer::CVeskHttpServer(const CVeskHttpServer& other) = default;
+CVeskHttpServer& CVeskHttpServer::operator=(const CVeskHttpServer& other) = default;
+// The stations are the caller's to close; the server does not close them.
+CVeskHttpServer::~CVeskHttpServer() = default;
+
+int CVeskHttpServer::SetFileStationPortNum(long port) {
+  fileStationPort_ = static_cast<int>(port);
+  return 1;
+}
+int CVeskHttpServer::SetFileStationSSLPortNum(long port) {
+  fileStationSSLPort_ = static_cast<int>(port);
+  return 1;
+}
+int CVeskHttpServer::SetSystemPortNum(long port) {
+  systemPort_ = static_cast<int>(port);
+  return 1;
+}
+int CVeskHttpServer::SetSystemSSLPortNum(long port) {
+  systemSSLPort_ = static_cast<int>(port);
+  return 1;
+}
+int CVeskHttpServer::SetAgentName(const wchar_t* agentName) {
+  try {
+    agentName_ = agentName ? agentName : L"";
+  } catch (...) {
+  }
+  return 1;
+}
+int CVeskHttpServer::SetTimeouts(int timeoutMs) {
+  timeout_ = timeoutMs;
+  return 1;
+}
+
+VESK_HTTP_RESULT CVeskHttpServer::Login(_VESK_HTTP_STATION_TYPE_ type) {
+  try {
+    switch (type) {
+      case VESK_HTTP_STATION_FILE_STATION: {
+        auto station = std::make_unique<FileStation>();
+        if (!agentName_.empty()) station->SetAgentName(agentName_);
+        station->SetTimeout(timeout_);
+        station->SetPorts(fileStationPort_, fileStationSSLPort_);
+        // With a system session the file service is reached through it.
+        if (auto* system = static_cast<System*>(system_); system && system->LoggedIn())
+          station->UseSystemSession(system->GetConnection(), system->Port(), system->SslPort(),
+                                    system->Sid());
+        const int result =
+            station->Login(info_.GetHostName(), info_.GetUsername(), info_.GetPassword(),
+                           info_.IsSecureMode(), info_.GetComputerName());
+        if (result != VESK_HTTP_SUCCESS) return static_cast<VESK_HTTP_RESULT>(result);
+        fileStation_ = station.release();  // an earlier station stays the caller's to close
+        fileStationVersion_ = VESK_HTTP_FILE_STATION_API_VERSION_1;
+        return VESK_HTTP_SUCCESS;
+      }
+      case VESK_HTTP_STATION_SYSTEM: {
+        auto system = std::make_unique<System>();
+        if (!agentName_.empty()) system->SetAgentName(agentName_);
+        system->SetTimeout(timeout_);
+        system->SetPorts(systemPort_, systemSSLPort_);
+        const int result = system->Login(info_.GetHostName(), info_.GetUsername(),
+                                         info_.GetPassword(), info_.IsSecureMode());
+        if (result != VESK_HTTP_SUCCESS) return static_cast<VESK_HTTP_RESULT>(result);
+        system_ = system.release();
+        systemVersion_ = VESK_HTTP_SYSTEM_API_VERSION_1;
+        return VESK_HTTP_SUCCESS;
+      }
+      default:
+        return VESK_HTTP_BAD_STATION_TYPE;
+    }
+  } catch (...) {
+    return VESK_HTTP_INVALID_REQUEST;
+  }
+}
+
+IVeskHttpFileStation* CVeskHttpServer::OpenFileStation() { return fileStation_; }
+IVeskHttpSystem* CVeskHttpServer::OpenSystem() { return system_; }
+
+VESK_HTTP_RESULT CVeskHttpServer::CloseFileStation(IVeskHttpFileStation** station) {
+  // No station to log out: answered like a station that is not logged in.
+  if (!station || !*station) return VESK_HTTP_NOT_LOGGED_IN;
+  auto* fileStation = static_cast<FileStation*>(*station);
+  const int result = fileStation->Close();
+  if (result != VESK_HTTP_SUCCESS) return static_cast<VESK_HTTP_RESULT>(result);
+  if (fileStation_ == *station) fileStation_ = nullptr;
+  *station = nullptr;
+  delete fileStation;  // the station's owner is the server, through the exported ABI
+  return VESK_HTTP_SUCCESS;
+}
+
+VESK_HTTP_RESULT CVeskHttpServer::CloseSystem(IVeskHttpSystem** system) {
+  if (!system || !*system) return VESK_HTTP_NOT_LOGGED_IN;
+  auto* systemObject = static_cast<System*>(*system);
+  const int result = systemObject->Close();
+  if (result != VESK_HTTP_SUCCESS) return static_cast<VESK_HTTP_RESULT>(result);
+  if (system_ == *system) system_ = nullptr;
+  *system = nullptr;
+  delete systemObject;
+  return VESK_HTTP_SUCCESS;
+}
+
+_VESK_HTTP_FILE_STATION_API_VERSION_ CVeskHttpServer::QueryFileStationVersion() {
+  return fileStationVersion_;
+}
+_VESK_HTTP_SYSTEM_API_VERSION_ CVeskHttpServer::QuerySystemVersion() { return systemVersion_; }

@@ -1,0 +1,34 @@
+// The command routines of the file service, one per device command, grouped by family.
+// Each follows the same skeleton: read its parameters, make its exchanges through
+// RequestCore::Call, parse the reply and set the result and the outputs. The dispatcher
+// (FSRequest::Execute) has set the result to 0 before and applies the cancel rule after.
+#pragma once
+
+namespace vesk {
+
+class FSRequest;
+
+// Login, sid fetch and logout.
+void RunFileStationLogin(FSRequest& request);
+void RunFileStationGetSid(FSRequest& request);
+void RunFileStationLogout(FSRequest& request);
+
+// Share roots and folder listings (count and page share one routine).
+void RunGetShareRoots(FSRequest& request);
+void RunGetList(FSRequest& request);
+
+// File status and search.
+void RunStat(FSRequest& request);
+void RunSearch(FSRequest& request);
+
+// Changes to the file tree.
+void RunCreateFolder(FSRequest& request);
+void RunDelete(FSRequest& request);
+void RunRename(FSRequest& request);
+void RunSetModifyTime(FSRequest& request);
+
+// Copy and move, following the device's job.
+void RunCopy(FSRequest& request);
+void RunMove(FSRequest& request);
+
+}  // namespace vesk

@@ -1,0 +1,664 @@
+#include "filestation/FileStation.h"
+
+#include "filestation/Commands.h"
+#include "http/ComputerIdentity.h"
+
+namespace vesk {
+namespace {
+
+constexpr auto kNoOutputs = [](FSRequest&) {};
+
+}  // namespace
+
+int DeviceTypeOf(const std::wstring& computerName) {
+  if (computerName.find(L"_COMPUTER") != std::wstring::npos) return VESK_HTTP_DEVICE_COMPUTER;
+  if (computerName.find(L"_MOBILE") != std::wstring::npos) return VESK_HTTP_DEVICE_MOBILE;
+  if (computerName.find(L"_WEB") != std::wstring::npos) return VESK_HTTP_DEVICE_WEB;
+  return VESK_HTTP_DEVICE_OTHER;
+}
+
+FileStation::FileStation() = default;
+FileStation::~FileStation() = default;
+
+void FileStation::UseSystemSession(const Connection& connection, int port, int sslPort,
+                                   const std::wstring& systemSid) {
+  connection_ = connection;
+  computerName_.clear();  // the system session records no computer name
+  SetPorts(port, sslPort);
+  systemSid_ = systemSid;
+}
+
+const std::wstring& FileStation::RequestSid() const {
+  // The sid fetched for this computer when there is one; otherwise the session's own sid,
+  // also after a fresh login that named the computer (its reply's sid is the session's).
+  return !computerName_.empty() && !deviceSid_.empty() ? deviceSid_ : sid_;
+}
+
+FSRequestDescriptor FileStation::DescribeWithSid(int command, bool asynchronous) const {
+  FSRequestDescriptor d = Describe(command, asynchronous);
+  d.stringParams[L"sid"] = RequestSid();
+  return d;
+}
+
+int FileStation::Login(const std::wstring& host, const std::wstring& user,
+                       const std::wstring& password, int ssl, const std::wstring& computerName) {
+  if (LoggedIn()) return VESK_HTTP_SUCCESS;
+  return Guarded([&] {
+    const bool throughSystem = !systemSid_.empty();
+    const Connection connection{host, user, password, ssl};
+    FSRequestDescriptor d =
+        DescribeFor(connection, throughSystem ? FS_CMD_GET_SID : FS_CMD_LOGIN, false);
+    if (throughSystem) {
+      const std::wstring name = computerName.empty() ? L"NORVIK_MOBILE" : computerName;
+      d.stringParams[L"computerName"] = name;
+      d.intParams[L"deviceType"] = DeviceTypeOf(name);
+      d.stringParams[L"computerUID"] = GetComputerUID();
+      d.stringParams[L"sid"] = systemSid_;
+    } else {
+      d.stringParams[L"username"] = user;
+      d.stringParams[L"password"] = password;
+      if (!computerName.empty()) {
+        d.stringParams[L"computerName"] = computerName;
+        d.intParams[L"deviceType"] = DeviceTypeOf(computerName);
+        d.stringParams[L"computerUID"] = GetComputerUID();
+      }
+    }
+    std::wstring sid, deviceSid;
+    const int result = requests_.RunSync(std::move(d), nullptr, [&](FSRequest& r) {
+      sid = r.Out().sid;
+      deviceSid = r.Out().deviceSid;
+    });
+    if (result != VESK_HTTP_SUCCESS) return result;
+    if (throughSystem) {
+      deviceSid_ = deviceSid;
+      sid_ = systemSid_;
+    } else {
+      connection_ = connection;
+      computerName_ = computerName;
+      sid_ = sid;
+    }
+    loggedIn_ = 1;
+    return result;
+  });
+}
+
+int FileStation::Close() {
+  const int result = Logout(DescribeWithSid(FS_CMD_LOGOUT, false));
+  if (result == VESK_HTTP_SUCCESS) computerName_.clear();
+  return result;
+}
+
+VESK_HTTP_RESULT FileStation::Pending(int command, int* cancelFlag) {
+  return Sync(
+      command, cancelFlag, [](FSRequestDescriptor&) {}, kNoOutputs);
+}
+
+VESK_HTTP_REQUEST FileStation::PendingAsync(int command, void* userData,
+                                            VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(command, userData, notify, [](FSRequestDescriptor&) {});
+}
+
+int FileStation::CloseRequest(IVeskHttpFileStationRequestBase** request) {
+  try {
+    return requests_.Close(request);
+  } catch (...) {
+    return 1;
+  }
+}
+
+VESK_HTTP_RESULT FileStation::GetViewerURL(const wchar_t* /*filePath*/, std::wstring* /*url*/) {
+  return Pending(0, nullptr);
+}
+
+VESK_HTTP_RESULT FileStation::GetThumbnailURL(const wchar_t* /*filePath*/, std::wstring* /*url*/) {
+  return Pending(0, nullptr);
+}
+
+VESK_HTTP_RESULT FileStation::UploadFile(const wchar_t* /*localPath*/,
+                                         const wchar_t* /*deviceFolder*/, int* cancelFlag,
+                                         void* /*userData*/,
+                                         VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
+  return Pending(FS_CMD_UPLOAD, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::StartChunkedUpload(const wchar_t* /*tempFolder*/, int* cancelFlag,
+                                                 std::wstring* /*uploadId*/) {
+  return Pending(FS_CMD_START_CHUNKED_UPLOAD, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::ChunkedUploadFile(
+    const wchar_t* /*localPath*/, const wchar_t* /*deviceFolder*/, const wchar_t* /*newName*/,
+    const wchar_t* /*uploadId*/, const wchar_t* /*tempFolder*/, int* cancelFlag, void* /*userData*/,
+    VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
+  return Pending(FS_CMD_CHUNKED_UPLOAD, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::DeleteChunkedUploadFile(const wchar_t* /*uploadId*/,
+                                                      const wchar_t* /*tempFolder*/,
+                                                      int* cancelFlag) {
+  return Pending(FS_CMD_DELETE_CHUNKED_UPLOAD, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::DownloadFile(CVeskHttpFileEntry /*entry*/,
+                                           const wchar_t* /*localPath*/, long long /*offset*/,
+                                           int* cancelFlag, void* /*userData*/,
+                                           VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
+  return Pending(FS_CMD_DOWNLOAD, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::DownloadFile(const wchar_t* /*devicePath*/,
+                                           const wchar_t* /*localPath*/, long long /*offset*/,
+                                           int* cancelFlag, void* /*userData*/,
+                                           VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
+  return Pending(FS_CMD_DOWNLOAD, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::CreateShareLink(CVeskHttpShareLinkInfo /*info*/, int* cancelFlag,
+                                              CVeskHttpShareLink* /*link*/) {
+  return Pending(FS_CMD_SHARE_LINK, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::GetShareLinkList(int /*limit*/, int* cancelFlag,
+                                               std::vector<CVeskHttpShareLink>* /*list*/) {
+  return Pending(FS_CMD_GET_SHARE_LIST, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::DeleteShareLink(CVeskHttpShareLink /*link*/, int* cancelFlag) {
+  return Pending(FS_CMD_DELETE_SHARE, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::CompressFile(const wchar_t* /*archiveName*/,
+                                           const wchar_t* /*folderPath*/, int /*fileCount*/,
+                                           const std::vector<const wchar_t*>& /*names*/,
+                                           int /*format*/, const wchar_t* /*password*/,
+                                           int /*level*/, int /*encryption*/, int /*updateMode*/,
+                                           int* cancelFlag, void* /*userData*/,
+                                           VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
+  return Pending(FS_CMD_COMPRESS, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::GetExtractList(const wchar_t* /*archivePath*/, int /*startIndex*/,
+                                             int /*limit*/, int* cancelFlag,
+                                             std::vector<CVeskHttpExtractEntry>* /*list*/) {
+  return Pending(FS_CMD_GET_EXTRACT_LIST, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::ExtractFile(
+    const wchar_t* /*archivePath*/, const wchar_t* /*destFolder*/, const wchar_t* /*password*/,
+    int /*mode*/, int /*fileCount*/, const std::vector<const wchar_t*>& /*names*/,
+    int /*overwrite*/, int /*pathMode*/, int* cancelFlag, void* /*userData*/,
+    VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
+  return Pending(FS_CMD_EXTRACT, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::GetDomainIPList(int* cancelFlag, CVeskHttpNASInfo* /*info*/) {
+  return Pending(FS_CMD_GET_DOMAIN_IP_LIST, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::AddVideoTranscode(const wchar_t* /*path*/, int* cancelFlag) {
+  return Pending(FS_CMD_VIDEO_QUEUE, cancelFlag);
+}
+
+VESK_HTTP_RESULT FileStation::DeleteVideoTranscode(const wchar_t* /*path*/, int* cancelFlag) {
+  return Pending(FS_CMD_DELETE_TRANSCODE, cancelFlag);
+}
+
+VESK_HTTP_REQUEST FileStation::CreateShareLinkAsync(CVeskHttpShareLinkInfo /*info*/, void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_SHARE_LINK, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::GetShareLinkListAsync(int /*limit*/, void* userData,
+                                                     VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_GET_SHARE_LIST, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteShareLinkAsync(CVeskHttpShareLink /*link*/, void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_DELETE_SHARE, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::UploadFileAsync(const wchar_t* /*localPath*/,
+                                               const wchar_t* /*deviceFolder*/, void* userData,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_UPLOAD, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::StartChunkedUploadAsync(const wchar_t* /*tempFolder*/,
+                                                       void* userData,
+                                                       VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_START_CHUNKED_UPLOAD, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::ChunkedUploadFileAsync(const wchar_t* /*localPath*/,
+                                                      const wchar_t* /*deviceFolder*/,
+                                                      const wchar_t* /*newName*/,
+                                                      const wchar_t* /*uploadId*/,
+                                                      const wchar_t* /*tempFolder*/, void* userData,
+                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_CHUNKED_UPLOAD, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteChunkedUploadFileAsync(const wchar_t* /*uploadId*/,
+                                                            const wchar_t* /*tempFolder*/,
+                                                            void* userData,
+                                                            VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_DELETE_CHUNKED_UPLOAD, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::DownloadFileAsync(const wchar_t* /*devicePath*/,
+                                                 const wchar_t* /*localPath*/, long long /*offset*/,
+                                                 void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_DOWNLOAD, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::DownloadFileAsync(CVeskHttpFileEntry /*entry*/,
+                                                 const wchar_t* /*localPath*/, long long /*offset*/,
+                                                 void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_DOWNLOAD, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::CompressFileAsync(const wchar_t* /*archiveName*/,
+                                                 const wchar_t* /*folderPath*/, int /*fileCount*/,
+                                                 const std::vector<const wchar_t*>& /*names*/,
+                                                 int /*format*/, const wchar_t* /*password*/,
+                                                 int /*level*/, int /*encryption*/,
+                                                 int /*updateMode*/, void* userData,
+                                                 VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_COMPRESS, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::GetExtractListAsync(const wchar_t* /*archivePath*/,
+                                                   int /*startIndex*/, int /*limit*/,
+                                                   void* userData,
+                                                   VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_GET_EXTRACT_LIST, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::ExtractFileAsync(
+    const wchar_t* /*archivePath*/, const wchar_t* /*destFolder*/, const wchar_t* /*password*/,
+    int /*mode*/, int /*fileCount*/, const std::vector<const wchar_t*>& /*names*/,
+    int /*overwrite*/, int /*pathMode*/, void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_EXTRACT, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::GetDomainIPListAsync(void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_GET_DOMAIN_IP_LIST, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::AddVideoTranscodeAsync(const wchar_t* /*path*/, void* userData,
+                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_VIDEO_QUEUE, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteVideoTranscodeAsync(const wchar_t* /*path*/, void* userData,
+                                                         VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return PendingAsync(FS_CMD_DELETE_TRANSCODE, userData, notify);
+}
+
+// ---- share roots and folder listings ----
+
+namespace {
+
+std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
+
+template <typename Record>
+void AppendTo(std::vector<Record>* list, const std::vector<Record>& entries) {
+  if (list) list->insert(list->end(), entries.begin(), entries.end());
+}
+
+void FillList(FSRequestDescriptor& d, const wchar_t* folder, long long start, long long limit) {
+  d.stringParams[L"folderpath"] = Text(folder);
+  d.stringParams[L"pathName"] = L"*";
+  d.stringParams[L"SortDir"] = L"ASC";
+  d.stringParams[L"SortField"] = L"filename";
+  d.intParams[L"startIndex"] = start;
+  d.intParams[L"limit"] = limit;
+  d.intParams[L"PathType"] = 3;
+  d.intParams[L"PathInfoFlags"] = -1;
+}
+
+void FillItem(FSRequestDescriptor& d, const wchar_t* path) {
+  auto [folder, name] = SplitDevicePath(Text(path));
+  d.stringParams[L"folderpath"] = std::move(folder);
+  d.stringParams[L"filename"] = std::move(name);
+}
+
+void FillStat(FSRequestDescriptor& d, const wchar_t* path) {
+  FillItem(d, path);
+  d.intParams[L"PathInfoFlags"] = -1;
+}
+
+void FillSetTime(FSRequestDescriptor& d, const wchar_t* path, int modifyTime) {
+  FillStat(d, path);
+  d.intParams[L"modifyTime"] = modifyTime;
+}
+
+void FillRename(FSRequestDescriptor& d, const wchar_t* path, const wchar_t* newName) {
+  FillItem(d, path);
+  d.stringParams[L"newfilename"] = Text(newName);
+}
+
+void FillDelete(FSRequestDescriptor& d, std::wstring folder, std::wstring name) {
+  d.stringParams[L"deletepath"] = std::move(folder);
+  d.stringParams[L"deletename"] = std::move(name);
+}
+
+void FillCopyMove(FSRequestDescriptor& d, std::wstring folder, std::wstring name,
+                  const wchar_t* destFolder, int mode) {
+  d.stringParams[L"sourcepath"] = std::move(folder);
+  d.stringParams[L"sourcefilename"] = std::move(name);
+  d.stringParams[L"destpath"] = Text(destFolder);
+  d.intParams[L"mode"] = mode;
+}
+
+// The folder a parent entry names: its own path and name.
+std::wstring EntryFolder(const CVeskHttpFileEntry& entry) {
+  return std::wstring(entry.GetFilePath()) + L"/" + entry.GetFileName();
+}
+
+}  // namespace
+
+std::pair<std::wstring, std::wstring> SplitDevicePath(const std::wstring& path) {
+  const auto at = path.find_last_of(L"/\\");
+  if (at == std::wstring::npos) return {path, path};
+  return {path.substr(0, at), path.substr(at + 1)};
+}
+
+template <typename Fill, typename Read>
+VESK_HTTP_RESULT FileStation::Sync(int command, int* cancelFlag, Fill&& fill, Read&& read,
+                                   void* userData, VESK_HTTP_PROGRESS_CALLBACK progress) {
+  if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
+  return Guarded([&] {
+    FSRequestDescriptor d = DescribeWithSid(command, false);
+    d.userData = userData;
+    d.progressCallback = progress;
+    fill(d);
+    return requests_.RunSync(std::move(d), cancelFlag, read);
+  });
+}
+
+template <typename Fill>
+VESK_HTTP_REQUEST FileStation::Async(int command, void* userData, VESK_HTTP_NOTIFY_CALLBACK notify,
+                                     Fill&& fill) {
+  if (!LoggedIn()) return nullptr;
+  return GuardedAsync([&]() -> VESK_HTTP_REQUEST {
+    FSRequestDescriptor d = DescribeWithSid(command, true);
+    d.userData = userData;
+    d.notifyCallback = notify;
+    fill(d);
+    return requests_.RunAsync(std::move(d));
+  });
+}
+
+void FileStation::FillShareRoots(FSRequestDescriptor& d) const {
+  d.stringParams[L"sharefolderpath"] = L"share_root";
+  d.stringParams[L"computername"] = computerName_;
+}
+
+void FileStation::FillSearch(FSRequestDescriptor& d, const wchar_t* folderPath,
+                             const wchar_t* keyword, int limit) const {
+  d.stringParams[L"folderpath"] = Text(folderPath);
+  d.stringParams[L"keyword"] = Text(keyword);
+  d.stringParams[L"pathName"] = L"*";
+  d.stringParams[L"SortDir"] = L"ASC";
+  d.stringParams[L"SortField"] = L"filename";
+  d.stringParams[L"computername"] = computerName_;
+  d.intParams[L"startIndex"] = 0;
+  d.intParams[L"limit"] = limit;
+  d.intParams[L"PathInfoFlags"] = -1;
+}
+
+void FileStation::FillCreateFolder(FSRequestDescriptor& d, std::wstring parent,
+                                   const wchar_t* name) const {
+  d.stringParams[L"parentfolderpath"] = std::move(parent);
+  d.stringParams[L"createfoldername"] = Text(name);
+  d.stringParams[L"computername"] = computerName_;
+}
+
+VESK_HTTP_RESULT FileStation::GetShareFolderList(int* cancelFlag,
+                                                 std::vector<CVeskHttpFileEntry>* list) {
+  return Sync(
+      FS_CMD_GET_TREE, cancelFlag, [&](FSRequestDescriptor& d) { FillShareRoots(d); },
+      [&](FSRequest& r) { AppendTo(list, r.Out().fileEntries); });
+}
+
+VESK_HTTP_RESULT FileStation::GetFileListCount(const wchar_t* folderPath, int* cancelFlag,
+                                               int* count) {
+  return Sync(
+      FS_CMD_GET_LIST_COUNT, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillList(d, folderPath, 0, 1); },
+      [&](FSRequest& r) {
+        if (count) *count = r.Out().totalCount;
+      });
+}
+
+VESK_HTTP_RESULT FileStation::GetFileList(const wchar_t* folderPath, int startIndex, int limit,
+                                          int* cancelFlag, std::vector<CVeskHttpFileEntry>* list) {
+  return Sync(
+      FS_CMD_GET_LIST, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillList(d, folderPath, startIndex, limit); },
+      [&](FSRequest& r) { AppendTo(list, r.Out().fileEntries); });
+}
+
+VESK_HTTP_REQUEST FileStation::GetShareFolderListAsync(void* userData,
+                                                       VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_GET_TREE, userData, notify,
+               [&](FSRequestDescriptor& d) { FillShareRoots(d); });
+}
+
+VESK_HTTP_REQUEST FileStation::GetFileListCountAsync(const wchar_t* folderPath, void* userData,
+                                                     VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_GET_LIST_COUNT, userData, notify,
+               [&](FSRequestDescriptor& d) { FillList(d, folderPath, 0, 1); });
+}
+
+VESK_HTTP_REQUEST FileStation::GetFileListAsync(const wchar_t* folderPath, int startIndex,
+                                                int limit, void* userData,
+                                                VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_GET_LIST, userData, notify,
+               [&](FSRequestDescriptor& d) { FillList(d, folderPath, startIndex, limit); });
+}
+
+// ---- file status and search ----
+
+VESK_HTTP_RESULT FileStation::GetFileStatus(const wchar_t* path, int* cancelFlag,
+                                            CVeskHttpFileStatus* status) {
+  return Sync(
+      FS_CMD_STAT, cancelFlag, [&](FSRequestDescriptor& d) { FillStat(d, path); },
+      [&](FSRequest& r) {
+        if (status) *status = r.GetFileStatusResult();
+      });
+}
+
+VESK_HTTP_RESULT FileStation::SearchFile(const wchar_t* folderPath, const wchar_t* keyword,
+                                         int limit, int* cancelFlag,
+                                         std::vector<CVeskHttpFileEntry>* list) {
+  return Sync(
+      FS_CMD_SEARCH, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillSearch(d, folderPath, keyword, limit); },
+      [&](FSRequest& r) { AppendTo(list, r.Out().fileEntries); });
+}
+
+VESK_HTTP_REQUEST FileStation::GetFileStatusAsync(const wchar_t* path, void* userData,
+                                                  VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_STAT, userData, notify, [&](FSRequestDescriptor& d) { FillStat(d, path); });
+}
+
+VESK_HTTP_REQUEST FileStation::SearchFileAsync(const wchar_t* folderPath, const wchar_t* keyword,
+                                               int limit, void* userData,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_SEARCH, userData, notify,
+               [&](FSRequestDescriptor& d) { FillSearch(d, folderPath, keyword, limit); });
+}
+
+// ---- changes to the file tree ----
+
+VESK_HTTP_RESULT FileStation::CreateFolder(const wchar_t* parentPath, const wchar_t* name,
+                                           int* cancelFlag) {
+  return Sync(
+      FS_CMD_CREATEDIR, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillCreateFolder(d, Text(parentPath), name); }, kNoOutputs);
+}
+
+VESK_HTTP_RESULT FileStation::CreateFolder(CVeskHttpFileEntry parent, const wchar_t* name,
+                                           int* cancelFlag) {
+  return Sync(
+      FS_CMD_CREATEDIR, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillCreateFolder(d, EntryFolder(parent), name); }, kNoOutputs);
+}
+
+VESK_HTTP_RESULT FileStation::DeleteFile(const wchar_t* path, int* cancelFlag) {
+  return Sync(
+      FS_CMD_DELETE, cancelFlag,
+      [&](FSRequestDescriptor& d) {
+        auto [folder, name] = SplitDevicePath(Text(path));
+        FillDelete(d, std::move(folder), std::move(name));
+      },
+      kNoOutputs);
+}
+
+VESK_HTTP_RESULT FileStation::DeleteFile(CVeskHttpFileEntry item, int* cancelFlag) {
+  return Sync(
+      FS_CMD_DELETE, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillDelete(d, item.GetFilePath(), item.GetFileName()); },
+      kNoOutputs);
+}
+
+VESK_HTTP_RESULT FileStation::RenameFile(const wchar_t* path, const wchar_t* newName,
+                                         int* cancelFlag) {
+  return Sync(
+      FS_CMD_RENAME, cancelFlag, [&](FSRequestDescriptor& d) { FillRename(d, path, newName); },
+      kNoOutputs);
+}
+
+VESK_HTTP_RESULT FileStation::SetFileModifyTime(const wchar_t* path, int modifyTime,
+                                                int* cancelFlag, CVeskHttpFileStatus* status) {
+  return Sync(
+      FS_CMD_SET_TIME, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillSetTime(d, path, modifyTime); },
+      [&](FSRequest& r) {
+        if (status) *status = r.GetFileStatusResult();
+      });
+}
+
+VESK_HTTP_REQUEST FileStation::CreateFolderAsync(const wchar_t* parentPath, const wchar_t* name,
+                                                 void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_CREATEDIR, userData, notify,
+               [&](FSRequestDescriptor& d) { FillCreateFolder(d, Text(parentPath), name); });
+}
+
+VESK_HTTP_REQUEST FileStation::CreateFolderAsync(CVeskHttpFileEntry parent, const wchar_t* name,
+                                                 void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_CREATEDIR, userData, notify,
+               [&](FSRequestDescriptor& d) { FillCreateFolder(d, EntryFolder(parent), name); });
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteFileAsync(const wchar_t* path, void* userData,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_DELETE, userData, notify, [&](FSRequestDescriptor& d) {
+    auto [folder, name] = SplitDevicePath(Text(path));
+    FillDelete(d, std::move(folder), std::move(name));
+  });
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteFileAsync(CVeskHttpFileEntry item, void* userData,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_DELETE, userData, notify, [&](FSRequestDescriptor& d) {
+    FillDelete(d, item.GetFilePath(), item.GetFileName());
+  });
+}
+
+VESK_HTTP_REQUEST FileStation::RenameFileAsync(const wchar_t* path, const wchar_t* newName,
+                                               void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_RENAME, userData, notify,
+               [&](FSRequestDescriptor& d) { FillRename(d, path, newName); });
+}
+
+VESK_HTTP_REQUEST FileStation::SetFileModifyTimeAsync(const wchar_t* path, int modifyTime,
+                                                      void* userData,
+                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_SET_TIME, userData, notify,
+               [&](FSRequestDescriptor& d) { FillSetTime(d, path, modifyTime); });
+}
+
+// ---- copy and move ----
+
+VESK_HTTP_RESULT FileStation::CopyFile(const wchar_t* sourcePath, const wchar_t* destFolder,
+                                       int mode, int* cancelFlag, void* userData,
+                                       VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return CopyOrMove(FS_CMD_COPY, SplitDevicePath(Text(sourcePath)), destFolder, mode, cancelFlag,
+                    userData, progress);
+}
+
+VESK_HTTP_RESULT FileStation::CopyFile(CVeskHttpFileEntry source, const wchar_t* destFolder,
+                                       int mode, int* cancelFlag, void* userData,
+                                       VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return CopyOrMove(FS_CMD_COPY, {source.GetFilePath(), source.GetFileName()}, destFolder, mode,
+                    cancelFlag, userData, progress);
+}
+
+VESK_HTTP_RESULT FileStation::MoveFile(const wchar_t* sourcePath, const wchar_t* destFolder,
+                                       int mode, int* cancelFlag, void* userData,
+                                       VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return CopyOrMove(FS_CMD_MOVE, SplitDevicePath(Text(sourcePath)), destFolder, mode, cancelFlag,
+                    userData, progress);
+}
+
+VESK_HTTP_RESULT FileStation::MoveFile(CVeskHttpFileEntry source, const wchar_t* destFolder,
+                                       int mode, int* cancelFlag, void* userData,
+                                       VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return CopyOrMove(FS_CMD_MOVE, {source.GetFilePath(), source.GetFileName()}, destFolder, mode,
+                    cancelFlag, userData, progress);
+}
+
+VESK_HTTP_RESULT FileStation::CopyOrMove(int command, std::pair<std::wstring, std::wstring> source,
+                                         const wchar_t* destFolder, int mode, int* cancelFlag,
+                                         void* userData, VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return Sync(
+      command, cancelFlag,
+      [&](FSRequestDescriptor& d) {
+        FillCopyMove(d, std::move(source.first), std::move(source.second), destFolder, mode);
+      },
+      kNoOutputs, userData, progress);
+}
+
+VESK_HTTP_REQUEST FileStation::CopyOrMoveAsync(int command,
+                                               std::pair<std::wstring, std::wstring> source,
+                                               const wchar_t* destFolder, int mode, void* userData,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(command, userData, notify, [&](FSRequestDescriptor& d) {
+    FillCopyMove(d, std::move(source.first), std::move(source.second), destFolder, mode);
+  });
+}
+
+VESK_HTTP_REQUEST FileStation::CopyFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
+                                             int mode, void* userData,
+                                             VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return CopyOrMoveAsync(FS_CMD_COPY, SplitDevicePath(Text(sourcePath)), destFolder, mode, userData,
+                         notify);
+}
+
+VESK_HTTP_REQUEST FileStation::CopyFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
+                                             int mode, void* userData,
+                                             VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return CopyOrMoveAsync(FS_CMD_COPY, {source.GetFilePath(), source.GetFileName()}, destFolder,
+                         mode, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::MoveFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
+                                             int mode, void* userData,
+                                             VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return CopyOrMoveAsync(FS_CMD_MOVE, SplitDevicePath(Text(sourcePath)), destFolder, mode, userData,
+                         notify);
+}
+
+VESK_HTTP_REQUEST FileStation::MoveFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
+                                             int mode, void* userData,
+                                             VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return CopyOrMoveAsync(FS_CMD_MOVE, {source.GetFilePath(), source.GetFileName()}, destFolder,
+                         mode, userData, notify);
+}
+
+}  // namespace vesk

@@ -1,0 +1,11 @@
+#include "filestation/LoginReply.h"
+
+namespace vesk {
+
+void CWebFileManLogin::Reset() { *this = CWebFileManLogin(); }
+
+bool CWebFileManLogin::ReadMembers(const Json::Value& root) {
+  return ReadLenientIntMember(root, "status", status) && ReadTextMember(root, "sid", sid);
+}
+
+}  // namespace vesk

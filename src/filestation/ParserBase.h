@@ -1,0 +1,162 @@
+// Bases of the reply parsers, the reading rules they share, the common status reply and the
+// job-start reply.
+//
+// A reply parser is a small value type: construct it, call Parse with the reply as UTF-8, then
+// read its public result fields. Parse returns 1 when the text was well-formed (whether the
+// expected members were there shows in the fields, which otherwise keep their initial values)
+// and -1 when it was not, or when a member the parser reads had a type its rule rejects; after
+// -1 every result field holds its initial value again. No exception leaves Parse.
+//
+// The reply ends at its first NUL byte, if it has one, as a C string would.
+//
+// Writing a JSON parser: derive from ZJsonParserBase, give the result fields their initial
+// values as member initialisers, implement Reset (usually `*this = Type();`) and ReadMembers,
+// reading each member with the Read...Member helpers and returning false as soon as one of
+// them does. Writing an XML parser: the same with ZXmlParserBase, ReadElements and the
+// Read... functions.
+#pragma once
+
+#include <json/value.h>
+#include <tinyxml2.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vesk {
+
+// The C library's decimal conversion (atoi / atoll): leading white space, an optional sign,
+// then as many decimal digits as follow; 0 when there are none. A value beyond the result's
+// range saturates at its smallest or largest value.
+int LeadingDecimal(std::string_view text);
+std::int64_t LeadingDecimal64(std::string_view text);
+
+class ZJsonParserBase {
+ public:
+  virtual ~ZJsonParserBase() = default;
+
+  // Resets the fields, parses the text with jsoncpp (default settings, which limit nesting to
+  // 1000 levels: deeper text is not parsed) and, when the root is an object, reads its members
+  // with ReadMembers. A root that is not an object gives 1 with the fields at their initial
+  // values.
+  virtual int Parse(std::string_view utf8);
+
+  // Lenient integer read for replies whose members come as numbers or as text: 0 when the
+  // member is absent (or the value is not an object); a number's integer value (a real number
+  // truncated towards zero), saturated to the int32 range; LeadingDecimal of a string; 0 for
+  // any other type (null, boolean, array, object). Never throws.
+  static int GetIntMember(const Json::Value& object, const char* name);
+
+ protected:
+  ZJsonParserBase() = default;
+  ZJsonParserBase(const ZJsonParserBase&) = default;
+  ZJsonParserBase& operator=(const ZJsonParserBase&) = default;
+
+  // Sets every result field to its initial value.
+  virtual void Reset() = 0;
+  // Reads the members of an object root; false when the reply is to count as not parsed.
+  virtual bool ReadMembers(const Json::Value& root) = 0;
+
+  // Parses the text (up to its first NUL) into root. false on a syntax error or when the text
+  // nests deeper than jsoncpp's limit; root is then left as it was.
+  static bool ParseJson(std::string_view utf8, Json::Value& root);
+
+  // The member when `object` is an object that has it with a value other than null; else null.
+  // Every Read...Member below uses a member only under this condition: otherwise it leaves its
+  // output untouched and returns true. Each returns false, also leaving the output untouched,
+  // only when the member is there with a value its rule cannot convert.
+  static const Json::Value* FindMember(const Json::Value& object, const char* name);
+
+  // Integer: an integer or a real number (truncated towards zero) that fits int32, or a boolean
+  // as 0 / 1. A string, array or object, or a number outside the range: false.
+  static bool ReadIntMember(const Json::Value& object, const char* name, int& out);
+  // The same for a 64-bit field: any number that fits int64.
+  static bool ReadInt64Member(const Json::Value& object, const char* name, std::int64_t& out);
+  // Integers the device writes as a number or as decimal text: a number as ReadIntMember /
+  // ReadInt64Member read it, a string by LeadingDecimal / LeadingDecimal64 when a digit leads
+  // it (after white space and a sign). A string without one, an array or an object: false.
+  static bool ReadLenientIntMember(const Json::Value& object, const char* name, int& out);
+  static bool ReadLenientInt64Member(const Json::Value& object, const char* name,
+                                     std::int64_t& out);
+  // Text: a string as it stands, a number as its decimal text, a boolean as "true" / "false".
+  // An array or object: false.
+  static bool ReadUtf8Member(const Json::Value& object, const char* name, std::string& out);
+  // ReadUtf8Member's text converted to wide text (FromUtf8).
+  static bool ReadTextMember(const Json::Value& object, const char* name, std::wstring& out);
+  // Flag: out = 1 when the member's text (as ReadUtf8Member reads it) is exactly "true", or
+  // also "1" when oneIsTrue; else out = 0. So the boolean true and the string "true" both give
+  // 1, "TRUE" gives 0. An array or object: false.
+  static bool ReadFlagMember(const Json::Value& object, const char* name, int& out,
+                             bool oneIsTrue = false);
+};
+
+class ZXmlParserBase {
+ public:
+  virtual ~ZXmlParserBase() = default;
+
+  // Resets the fields, parses the text with tinyxml2 (which limits element nesting to 100
+  // levels: deeper text is not parsed) and hands the document's first child element to
+  // ReadElements (null when the document holds no element).
+  virtual int Parse(std::string_view utf8);
+
+  // The reading functions. Each looks for the first child element of `parent` named `name`
+  // and takes its first child node, which must be text (a CDATA section counts as text); it
+  // returns 1 and writes the output when there is one, and -1 leaving the output untouched
+  // when there is none (also for a null parent, an empty element, or an element whose first
+  // child is another element or a comment). The text is used as it stands, white space
+  // included.
+  //
+  // out = 1 when the text is exactly "TRUE" or "1", else 0 (so "true" gives 0).
+  static int ReadBool(const char* name, int& out, const tinyxml2::XMLElement* parent);
+  // The text converted from UTF-8, whole.
+  static int ReadText(const char* name, std::wstring& out, const tinyxml2::XMLElement* parent);
+  // LeadingDecimal of the text ("12ab" gives 12, "ab" gives 0).
+  static int ReadInt(int& out, const tinyxml2::XMLElement* parent, const char* name);
+  // The text as UTF-8 bytes, for exact comparisons.
+  static int ReadUtf8(const char* name, std::string& out, const tinyxml2::XMLElement* parent);
+
+ protected:
+  ZXmlParserBase() = default;
+  ZXmlParserBase(const ZXmlParserBase&) = default;
+  ZXmlParserBase& operator=(const ZXmlParserBase&) = default;
+
+  // Sets every result field to its initial value.
+  virtual void Reset() = 0;
+  // Reads the values below the root element (null when there is none); false when the reply
+  // is to count as not parsed.
+  virtual bool ReadElements(const tinyxml2::XMLElement* root) = 0;
+
+  // Parses the text (up to its first NUL) into doc; root becomes the document's first child
+  // element, or null. false when the text is not well-formed XML.
+  static bool ParseXml(std::string_view utf8, tinyxml2::XMLDocument& doc,
+                       const tinyxml2::XMLElement*& root);
+  // The child element of `parent` at a position counted among child elements only, from 0 in
+  // document order; null when parent is null or has fewer child elements.
+  static const tinyxml2::XMLElement* ChildElementAt(const tinyxml2::XMLElement* parent, int index);
+};
+
+// The common status reply of the file service.
+class CWebFileManGetResultJson : public ZJsonParserBase {
+ public:
+  int status = -1;   // "status", a number or decimal text (ReadLenientIntMember)
+  int success = 0;   // 1 when "success" reads exactly "true" (ReadFlagMember)
+  std::wstring pid;  // "pid" as text (ReadTextMember)
+
+ protected:
+  void Reset() override;
+  bool ReadMembers(const Json::Value& root) override;
+};
+
+// The reply of a command that starts a device job.
+struct JobStartReply {
+  int jobId = 0;    // "pid" as an integer (the rules of ReadIntMember)
+  int status = -1;  // "status": a number as an integer, a string by LeadingDecimal
+  int success = 0;  // 1 when "success" reads exactly "true"
+};
+
+// Parses a job-start reply into out, which is reset first; 1 or -1 as a parser's Parse (after
+// -1 out holds its initial values). A "status" of another type (boolean, array, object) is not
+// an error: status stays -1. A number "status" or "pid" outside int32 is.
+int ParseJobStartReply(std::string_view utf8, JobStartReply& out);
+
+}  // namespace vesk

@@ -1,0 +1,147 @@
+// The machinery every request of both services shares: a copy of what it needs, its run
+// on the caller's thread or on a worker of its own, cancellation, and the command-routine
+// skeleton's exchange with the device.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "VeskHttp.h"
+#include "filestation/Threads.h"
+
+namespace vesk {
+
+class WinHttpClient;
+namespace platform {
+class LocalFile;
+}
+
+// What a station hands a request; the request keeps its own copy.
+struct RequestDescriptor {
+  int command = 0;
+  int asynchronous = 0;
+  std::wstring host;
+  std::wstring user;
+  std::wstring password;
+  int port = 0;
+  int ssl = 0;
+  std::map<std::wstring, std::wstring, std::less<>> stringParams;
+  std::map<std::wstring, long long, std::less<>> intParams;
+  std::wstring agentName;
+  int timeout = 0;  // milliseconds for all four HTTP limits; 0 or less keeps the defaults
+  void* userData = nullptr;
+  VESK_HTTP_PROGRESS_CALLBACK progressCallback = nullptr;           // synchronous file service
+  VESK_HTTP_NOTIFY_CALLBACK notifyCallback = nullptr;               // asynchronous file service
+  VESK_HTTP_SYSTEM_NOTIFY_CALLBACK systemNotifyCallback = nullptr;  // asynchronous system
+};
+
+// The extra request headers of an exchange.
+enum class RequestHeaders {
+  None,     // no extra header
+  NoCache,  // "Cache-Control: no-cache", "Pragma: no-cache", "Connection: Keep-Alive"
+  Form,     // a form POST: content type, length and "Connection: Keep-Alive"
+};
+
+// One exchange of a command routine.
+struct HttpCall {
+  std::wstring path;  // after "/cgi-bin/", query included
+  bool post = false;
+  RequestHeaders headers = RequestHeaders::None;
+  std::string body;           // the form body of a POST
+  bool ignoreCancel = false;  // for requests that must go through although cancel is set
+};
+
+class RequestCore {
+ public:
+  explicit RequestCore(RequestDescriptor descriptor);
+  RequestCore(const RequestCore&) = delete;
+  RequestCore& operator=(const RequestCore&) = delete;
+  virtual ~RequestCore();
+
+  // Synchronous: runs the request on this thread, watching the caller's flag, and returns
+  // its result. Asynchronous: starts the worker, watching the request's own flag; 0, or
+  // VESK_HTTP_THREAD_FAILED.
+  int Start(int* callerCancelFlag);
+  // Sets the cancel flag, stops a request that has not begun, wakes a waiting routine and
+  // waits for the worker. A finished request returns at once. Returns 1.
+  int CancelAndJoin();
+  // True on the request's own worker thread (a notification callback runs there).
+  bool OnWorkerThread() const;
+  int Result() const { return result_; }
+  int Command() const { return command_; }
+  bool Asynchronous() const { return asynchronous_ != 0; }
+
+  // ---- for command routines ----
+  const std::wstring& Str(std::wstring_view key) const;  // empty when absent
+  long long Int(std::wstring_view key, long long fallback = 0) const;
+  void SetResult(int result) { result_ = result; }
+  // Percent-encodes a value and converts it to UTF-8 for a query or a form body. false when
+  // the cancel flag stopped the encoding: the value must not be sent, and the result is set.
+  bool Encode(const std::wstring& value, std::string& out);
+  bool Encode(const std::wstring& value, std::wstring& out);
+  // One exchange with the device. true when the device answered 200 with a whole reply,
+  // which ReplyText() then holds; otherwise the result is set (100 when no status arrived or
+  // the reply was cut short, 101 for another status) and false is returned.
+  bool Call(const HttpCall& call);
+  const std::string& ReplyText() const { return replyText_; }
+  // true when the cancel flag reads 1: the request has been cancelled.
+  bool Cancelled() const;
+  // true when the cancel flag reads anything but 0: the request is to stop.
+  bool FlagSet() const;
+  // Waits between two status queries of a device job; false, at once, when the request is
+  // to stop. The cancel flag is looked at every few tens of milliseconds.
+  bool Pause(std::chrono::milliseconds duration);
+  void* UserData() const { return userData_; }
+  VESK_HTTP_PROGRESS_CALLBACK ProgressCallback() const { return progressCallback_; }
+  VESK_HTTP_NOTIFY_CALLBACK NotifyCallback() const { return notifyCallback_; }
+
+ protected:
+  virtual void ExecuteCommand() = 0;
+  // Sends the completion notification of an asynchronous request.
+  virtual void NotifyCompletion() = 0;
+  VESK_HTTP_SYSTEM_NOTIFY_CALLBACK SystemNotifyCallback() const { return systemNotifyCallback_; }
+
+  // The routine's body, on the caller's thread or the worker.
+  void Run();
+
+ private:
+  class Worker;
+  friend class Worker;
+
+  std::wstring BaseUrl() const;
+  void Configure(WinHttpClient& client, RequestHeaders headers, std::size_t bodyLength) const;
+  void AwaitExchange();
+  bool Conclude(WinHttpClient& client, bool sent);
+  static void OnExchangeDone(void* context, WinHttpClient* client);
+
+  const int command_;
+  const int asynchronous_;
+  const std::wstring host_;
+  const std::wstring user_;
+  const std::wstring password_;
+  const int port_;
+  const int ssl_;
+  const std::map<std::wstring, std::wstring, std::less<>> stringParams_;
+  const std::map<std::wstring, long long, std::less<>> intParams_;
+  const std::wstring agentName_;
+  const int timeout_;
+  void* const userData_;
+  const VESK_HTTP_PROGRESS_CALLBACK progressCallback_;
+  const VESK_HTTP_NOTIFY_CALLBACK notifyCallback_;
+  const VESK_HTTP_SYSTEM_NOTIFY_CALLBACK systemNotifyCallback_;
+
+  std::atomic<int> result_{VESK_HTTP_SUCCESS};
+  std::string replyText_;
+  int cancelFlag_ = 0;  // the request's own flag, read through LoadFlag
+  int* cancelFlagPtr_ = nullptr;
+  ZEvent doneEvent_;
+  std::atomic<bool> exchangeDone_{false};
+  std::atomic<bool> stopped_{false};
+  std::unique_ptr<Worker> worker_;
+};
+
+}  // namespace vesk

@@ -1,0 +1,318 @@
+// Browsing and changing the device's file tree through the public API, against the device
+// emulator serving a temporary folder.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VeskHttp.h"
+#include "emulator/Emulator.h"
+#include "support/Notifications.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A progress callback makes a copy or move wait for the device's job to end; without one it
+// returns as soon as the job is accepted.
+void IgnoreProgress(void*, long long) {}
+
+void WriteFile(const fs::path& path, std::size_t size, char fill = 'x') {
+  std::ofstream(path, std::ios::binary) << std::string(size, fill);
+}
+
+// UTF-8 to wide text, one code point per wchar_t (these tests run where it has 32 bits).
+std::wstring Wide(const std::string& utf8) {
+  std::wstring out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k)
+      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out.push_back(static_cast<wchar_t>(c));
+    i += length;
+  }
+  return out;
+}
+
+// A device serving a fresh folder whose top-level folders "Public" and "Backup" are shares.
+class FileTreeEndToEnd : public ::testing::Test {
+ protected:
+  explicit FileTreeEndToEnd(unsigned long long jobBytesPerSecond = 0) {
+    char pattern[] = "/tmp/vesk-e2e-XXXXXX";
+    root_ = mkdtemp(pattern);
+    fs::create_directory(root_ / "Public");
+    fs::create_directory(root_ / "Backup");
+    vesk::emulator::EmulatorOptions options;
+    options.root = root_.string();
+    options.tls = false;
+    options.jobBytesPerSecond = jobBytesPerSecond;
+    device_ = std::make_unique<vesk::emulator::Emulator>(options);
+  }
+  ~FileTreeEndToEnd() override {
+    device_.reset();
+    fs::remove_all(root_);
+  }
+
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(device_->Start(&error)) << error;
+    server_ = CVeskHttpServer(CVeskHttpServerInfo(L"127.0.0.1", L"admin", L"admin", 0, L""));
+    server_.SetFileStationPortNum(device_->Port());
+    ASSERT_EQ(server_.Login(VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SUCCESS);
+    files_ = server_.OpenFileStation();
+  }
+  void TearDown() override {
+    if (files_) {
+      EXPECT_EQ(server_.CloseFileStation(&files_), VESK_HTTP_SUCCESS);
+    }
+  }
+
+  fs::path root_;
+  std::unique_ptr<vesk::emulator::Emulator> device_;
+  CVeskHttpServer server_;
+  IVeskHttpFileStation* files_ = nullptr;
+};
+
+TEST_F(FileTreeEndToEnd, ListsAFolderPageByPageAsTheFileSystemHasIt) {
+  std::map<std::wstring, std::pair<int, long long>> expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "item " + std::to_string(i);
+    if (i % 10 == 0) {
+      fs::create_directory(root_ / "Public" / name);
+      expected[Wide(name)] = {1, 0};
+    } else {
+      WriteFile(root_ / "Public" / name, i);
+      expected[Wide(name)] = {0, i};
+    }
+  }
+  std::vector<CVeskHttpFileEntry> roots;
+  ASSERT_EQ(files_->GetShareFolderList(nullptr, &roots), VESK_HTTP_SUCCESS);
+  std::vector<std::wstring> rootNames;
+  for (const auto& r : roots) rootNames.push_back(r.GetFileName());
+  EXPECT_THAT(rootNames, ::testing::UnorderedElementsAre(L"Public", L"Backup"));
+
+  int count = 0;
+  ASSERT_EQ(files_->GetFileListCount(L"/Public", nullptr, &count), VESK_HTTP_SUCCESS);
+  EXPECT_EQ(count, 300);
+  std::vector<CVeskHttpFileEntry> list;
+  for (int start = 0; start < count; start += 64)
+    ASSERT_EQ(files_->GetFileList(L"/Public", start, 64, nullptr, &list), VESK_HTTP_SUCCESS);
+  ASSERT_EQ(list.size(), 300u);
+  std::map<std::wstring, std::pair<int, long long>> listed;
+  for (const auto& e : list) {
+    EXPECT_STREQ(e.GetFilePath(), L"/Public");
+    listed[e.GetFileName()] = {e.IsDir(), e.IsDir() ? 0 : e.GetFileSize()};
+  }
+  EXPECT_EQ(listed, expected);
+}
+
+TEST_F(FileTreeEndToEnd, StatusOfFilesBeyondFourGiB) {
+  const long long size = (5LL << 30) + 7;
+  {
+    const std::string path = (root_ / "Public" / "big.bin").string();
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, size), 0);  // sparse: no disk space taken
+    ::close(fd);
+  }
+  CVeskHttpFileStatus status;
+  ASSERT_EQ(files_->GetFileStatus(L"/Public/big.bin", nullptr, &status), VESK_HTTP_SUCCESS);
+  EXPECT_EQ(status.GetFileSize(), size);
+  EXPECT_STREQ(status.GetFileName(), L"big.bin");
+  EXPECT_STREQ(status.GetFolderPermission(), L"ReadWrite");
+  EXPECT_STRNE(status.GetOwner(), L"");
+  EXPECT_STRNE(status.GetMT(), L"");
+
+  std::vector<CVeskHttpFileEntry> list;
+  ASSERT_EQ(files_->GetFileList(L"/Public", 0, 10, nullptr, &list), VESK_HTTP_SUCCESS);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].GetFileSize(), size);
+
+  CVeskHttpFileStatus changed;
+  ASSERT_EQ(files_->SetFileModifyTime(L"/Public/big.bin", 1000000000, nullptr, &changed),
+            VESK_HTTP_SUCCESS);
+  struct stat st {};
+  ASSERT_EQ(::stat((root_ / "Public" / "big.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1000000000);
+  EXPECT_STREQ(changed.GetFileName(), L"big.bin");
+}
+
+TEST_F(FileTreeEndToEnd, AwkwardNamesSurviveEveryOperation) {
+  for (const std::string name :
+       {"a b", "a&b=c", "h#1", "100%", "x+y", "\xe6\x96\x87\xe4\xbb\xb6", "%41%42"}) {
+    SCOPED_TRACE(name);
+    const std::wstring wname = Wide(name);
+    const std::wstring folder = L"/Public/" + wname;
+    ASSERT_EQ(files_->CreateFolder(L"/Public", wname.c_str(), nullptr), VESK_HTTP_SUCCESS);
+    ASSERT_TRUE(fs::is_directory(root_ / "Public" / name));
+    WriteFile(root_ / "Public" / name / name, 3);
+
+    CVeskHttpFileStatus status;
+    ASSERT_EQ(files_->GetFileStatus((folder + L"/" + wname).c_str(), nullptr, &status),
+              VESK_HTTP_SUCCESS);
+    EXPECT_EQ(status.GetFileName(), wname);
+    EXPECT_EQ(status.GetFileSize(), 3);
+
+    std::vector<CVeskHttpFileEntry> hits;
+    ASSERT_EQ(files_->SearchFile(L"/Public", wname.c_str(), 50, nullptr, &hits), VESK_HTTP_SUCCESS);
+    EXPECT_FALSE(hits.empty());
+
+    const std::wstring renamed = wname + L" 2";
+    ASSERT_EQ(files_->RenameFile((folder + L"/" + wname).c_str(), renamed.c_str(), nullptr),
+              VESK_HTTP_SUCCESS);
+    EXPECT_TRUE(fs::exists(root_ / "Public" / name / (name + " 2")));
+
+    ASSERT_EQ(files_->CopyFile((folder + L"/" + renamed).c_str(), L"/Backup", 1, nullptr, nullptr,
+                               &IgnoreProgress),
+              VESK_HTTP_SUCCESS);
+    ASSERT_EQ(files_->MoveFile(folder.c_str(), L"/Backup", 1, nullptr, nullptr, &IgnoreProgress),
+              VESK_HTTP_SUCCESS);
+    EXPECT_FALSE(fs::exists(root_ / "Public" / name));
+
+    ASSERT_EQ(files_->DeleteFile((L"/Backup/" + wname).c_str(), nullptr), VESK_HTTP_SUCCESS);
+    ASSERT_EQ(files_->DeleteFile(CVeskHttpFileEntry(0, 3, L"/Backup", renamed.c_str()), nullptr),
+              VESK_HTTP_SUCCESS);
+    EXPECT_TRUE(fs::is_empty(root_ / "Backup"));
+  }
+}
+
+TEST_F(FileTreeEndToEnd, RefusalsComeBackAsDeviceStatuses) {
+  fs::create_directory(root_ / "Public" / "taken");
+  EXPECT_EQ(files_->CreateFolder(L"/Public", L"taken", nullptr), VESK_HTTP_DEVICE_STATUS_2);
+  EXPECT_EQ(files_->RenameFile(L"/Public/missing", L"x", nullptr), VESK_HTTP_DEVICE_STATUS_4);
+  EXPECT_EQ(files_->CopyFile(L"/Public/missing", L"/Backup", 0, nullptr, nullptr, nullptr),
+            VESK_HTTP_DEVICE_STATUS_4);
+  std::vector<CVeskHttpFileEntry> list;
+  EXPECT_EQ(files_->GetFileList(L"/Nowhere", 0, 10, nullptr, &list), VESK_HTTP_DEVICE_STATUS_4);
+  EXPECT_EQ(files_->GetFileList(L"/Public/../..", 0, 10, nullptr, &list), VESK_HTTP_SERVER_FAILED);
+  EXPECT_TRUE(list.empty());
+}
+
+// A device whose copy and move jobs go slowly enough to follow.
+class SlowJobs : public FileTreeEndToEnd {
+ protected:
+  SlowJobs() : FileTreeEndToEnd(2u << 20) {}
+};
+
+struct Percentages {
+  std::vector<long long> values;
+  static void Record(void* user, long long percent) {
+    static_cast<Percentages*>(user)->values.push_back(percent);
+  }
+};
+
+TEST_F(SlowJobs, CopyAndMoveReportProgressUpTo100) {
+  fs::create_directory(root_ / "Public" / "album");
+  for (int i = 0; i < 4; ++i) WriteFile(root_ / "Public" / "album" / std::to_string(i), 1 << 20);
+
+  Percentages copy;
+  ASSERT_EQ(files_->CopyFile(L"/Public/album", L"/Backup", 0, nullptr, &copy, &Percentages::Record),
+            VESK_HTTP_SUCCESS);
+  ASSERT_GE(copy.values.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(copy.values.begin(), copy.values.end()));
+  EXPECT_EQ(copy.values.back(), 100);
+  EXPECT_LT(copy.values.front(), 100);
+  EXPECT_EQ(fs::file_size(root_ / "Backup" / "album" / "3"), 1u << 20);
+
+  fs::create_directory(root_ / "Backup" / "moved");
+  Percentages move;
+  ASSERT_EQ(
+      files_->MoveFile(L"/Public/album", L"/Backup/moved", 0, nullptr, &move, &Percentages::Record),
+      VESK_HTTP_SUCCESS);
+  EXPECT_EQ(move.values.back(), 100);
+  EXPECT_TRUE(std::is_sorted(move.values.begin(), move.values.end()));
+  EXPECT_FALSE(fs::exists(root_ / "Public" / "album"));
+  EXPECT_EQ(fs::file_size(root_ / "Backup" / "moved" / "album" / "0"), 1u << 20);
+}
+
+TEST_F(SlowJobs, CancelDuringACopyEndsItPromptly) {
+  WriteFile(root_ / "Public" / "huge.bin", 64 << 20);  // half a minute at this rate
+  int flag = 0;
+  // Cancel once the job reports progress: the copy is well under way on the device.
+  struct Context {
+    std::promise<void> started;
+    std::atomic<bool> told{false};
+  } context;
+  std::thread canceller([&] {
+    context.started.get_future().wait();
+    std::atomic_ref<int>(flag).store(1);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const int result = files_->CopyFile(L"/Public/huge.bin", L"/Backup", 0, &flag, &context,
+                                      [](void* user, long long) {
+                                        auto* c = static_cast<Context*>(user);
+                                        if (!c->told.exchange(true)) c->started.set_value();
+                                      });
+  const auto waited = std::chrono::steady_clock::now() - start;
+  canceller.join();
+  EXPECT_EQ(result, VESK_HTTP_CANCELLED);
+  EXPECT_LT(waited, 10s);
+}
+
+TEST_F(FileTreeEndToEnd, EveryAsynchronousFormCompletesOnceWithItsOperation) {
+  fs::create_directory(root_ / "Public" / "d");
+  WriteFile(root_ / "Public" / "f", 5);
+  const CVeskHttpFileEntry folderEntry(1, 0, L"/Public", L"d");
+  using Start = std::function<IVeskHttpFileStationRequestBase*(vesk::test::FileNotes*)>;
+  const auto notify = &vesk::test::FileNotes::Record;
+  const std::vector<std::pair<Start, int>> cases = {
+      {[&](auto* n) { return files_->GetShareFolderListAsync(n, notify); }, 3},
+      {[&](auto* n) { return files_->GetFileListCountAsync(L"/Public", n, notify); }, 1},
+      {[&](auto* n) { return files_->GetFileListAsync(L"/Public", 0, 5, n, notify); }, 2},
+      {[&](auto* n) { return files_->GetFileStatusAsync(L"/Public/f", n, notify); }, 13},
+      {[&](auto* n) { return files_->SearchFileAsync(L"/Public", L"f", 5, n, notify); }, 14},
+      {[&](auto* n) { return files_->CreateFolderAsync(L"/Public", L"n1", n, notify); }, 7},
+      {[&](auto* n) { return files_->CreateFolderAsync(folderEntry, L"n2", n, notify); }, 7},
+      {[&](auto* n) { return files_->SetFileModifyTimeAsync(L"/Public/f", 5, n, notify); }, 16},
+      {[&](auto* n) { return files_->CopyFileAsync(L"/Public/f", L"/Backup", 1, n, notify); }, 8},
+      {[&](auto* n) {
+         return files_->CopyFileAsync(CVeskHttpFileEntry(0, 5, L"/Public", L"f"), L"/Backup", 1, n,
+                                      notify);
+       },
+       8},
+      {[&](auto* n) { return files_->RenameFileAsync(L"/Backup/f", L"g", n, notify); }, 15},
+      {[&](auto* n) { return files_->MoveFileAsync(L"/Backup/g", L"/Public/d", 1, n, notify); }, 9},
+      {[&](auto* n) {
+         return files_->MoveFileAsync(CVeskHttpFileEntry(0, 5, L"/Public/d", L"g"), L"/Backup", 1,
+                                      n, notify);
+       },
+       9},
+      {[&](auto* n) { return files_->DeleteFileAsync(L"/Backup/g", n, notify); }, 10},
+      {[&](auto* n) {
+         return files_->DeleteFileAsync(CVeskHttpFileEntry(1, 0, L"/Public", L"n1"), n, notify);
+       },
+       10},
+  };
+  for (const auto& [start, operation] : cases) {
+    SCOPED_TRACE(operation);
+    vesk::test::FileNotes notes;
+    IVeskHttpFileStationRequestBase* request = start(&notes);
+    ASSERT_NE(request, nullptr);
+    ASSERT_TRUE(notes.WaitForCompletions());
+    EXPECT_EQ(files_->CloseRequest(&request), 1);
+    const auto got = notes.Notes();
+    EXPECT_EQ(notes.Completions(), 1);
+    EXPECT_EQ(got.back().result, VESK_HTTP_SUCCESS);
+    for (const auto& note : got) EXPECT_EQ(note.operation, operation);
+  }
+  EXPECT_FALSE(fs::exists(root_ / "Backup" / "g"));
+  EXPECT_TRUE(fs::is_directory(root_ / "Public" / "d" / "n2"));
+}
+
+}  // namespace

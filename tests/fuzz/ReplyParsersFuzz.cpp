@@ -1,0 +1,257 @@
+#include "ReplyParsersFuzz.h"
+
+#include <json/reader.h>
+#include <tinyxml2.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string_view>
+#include <tuple>
+
+#include "filestation/LoginReply.h"
+#include "filestation/ParserBase.h"
+#include "filestation/commands/FileTreeReplies.h"
+#include "http/Encoding.h"
+#include "system/SystemReplies.h"
+
+namespace vesk {
+
+// Entries compare field by field, for the checks below.
+static bool operator==(const PathInfoEntry& a, const PathInfoEntry& b) {
+  return std::tie(a.name, a.permissionText, a.isFolder, a.isCompressed, a.size, a.modifyTimeText,
+                  a.group, a.owner) == std::tie(b.name, b.permissionText, b.isFolder,
+                                                b.isCompressed, b.size, b.modifyTimeText, b.group,
+                                                b.owner);
+}
+
+namespace fuzz {
+namespace {
+
+// Listings read every field; one with a wildcard pattern, one with a plain name.
+struct WildcardListing : CGetPathInfoJson {
+  WildcardListing() { pathInfoFlags = -1; }
+};
+struct PlainNameListing : CGetPathInfoJson {
+  PlainNameListing() {
+    pattern = L"a.txt";
+    pathInfoFlags = -1;
+  }
+};
+
+// Replies that fill every field, parsed first into a parser that then parses the input: the
+// result must not depend on what the parser held before.
+constexpr std::string_view kFullStatus = R"({"status":5,"success":"true","pid":"p"})";
+constexpr std::string_view kFullLogin = R"({"status":1,"sid":"s"})";
+constexpr std::string_view kFullAuth = "<r><authPassed>1</authPassed><authSid>s</authSid></r>";
+constexpr std::string_view kFullSettings =
+    "<r><authPassed>1</authPassed><a/><b/><c/><d/><e/><f/><g><n/><o><s>"
+    "<serverName>n</serverName><port>1</port><SSL>1</SSL><SSLPort>2</SSLPort>"
+    "<SSLForce>1</SSLForce></s></o></g></r>";
+
+auto Fields(const CWebFileManGetResultJson& p) { return std::tie(p.status, p.success, p.pid); }
+auto Fields(const CWebFileManLogin& p) { return std::tie(p.status, p.sid); }
+auto Fields(const AuthLoginResultXml& p) { return std::tie(p.passed, p.sid); }
+auto Fields(const SYSGetSystemSettingXml& p) {
+  return std::tie(p.passed, p.settingsFound, p.port, p.sslPort, p.ssl, p.sslForce, p.serverName);
+}
+auto Fields(const JobStartReply& r) { return std::tie(r.jobId, r.status, r.success); }
+auto Fields(const CGetFolderInfoJson& p) { return std::tie(p.status, p.entries); }
+auto Fields(const CGetPathInfoJson& p) { return std::tie(p.status, p.total, p.entries); }
+auto Fields(const CGetMoveStatusJson& p) { return std::tie(p.status, p.percent); }
+
+constexpr std::string_view kFullTree = R"([{"text":"Public","iconCls":"folder"}])";
+constexpr std::string_view kFullListing =
+    R"({"status":0,"total":2,"datas":[{"filename":"a.txt","isfolder":0,"filesize":5,)"
+    R"("epochmt":1,"mt":"t","privilege":755,"iscommpressed":1,"group":"g","owner":"o"}]})";
+constexpr std::string_view kFullJob = R"({"status":1,"filename":"f","percent":40})";
+
+// What every listing must respect, whatever it read.
+std::string ListingRules(const CGetPathInfoJson& p, int parsed) {
+  if (parsed == -1 && !p.entries.empty()) return "entries from a reply not parsed";
+  if (!p.entries.empty() && p.total == 0) return "entries from an empty listing";
+  const bool wildcard = p.pattern.find_first_of(L"*?") != std::wstring::npos;
+  if (!wildcard && p.entries.size() > 1) return "a plain name gave more than one entry";
+  for (const PathInfoEntry& e : p.entries) {
+    if (e.name.empty() || !NameMatchesPattern(p.pattern, e.name))
+      return "an entry whose name does not match";
+    if (!e.permissionText.empty() && e.permissionText != L"ReadWrite" &&
+        e.permissionText != L"ReadOnly" && e.permissionText != L"AccessDenied")
+      return "an unknown permission text";
+  }
+  return "";
+}
+
+bool IsFlag(int value) { return value == 0 || value == 1; }
+
+// The checks every parser shares; `rules` adds the parser's own, given the parse result.
+template <typename Parser, typename Rules>
+std::string CheckParser(const char* name, std::string_view input, std::string_view prime,
+                        Rules rules) {
+  const std::string where = std::string(name) + ": ";
+  try {
+    Parser fresh;
+    const int parsed = fresh.Parse(input);
+    if (parsed != 1 && parsed != -1) return where + "Parse returned " + std::to_string(parsed);
+    if (parsed == -1 && Fields(fresh) != Fields(Parser())) {
+      return where + "not parsed, yet the fields changed";
+    }
+    Parser reused;
+    reused.Parse(prime);
+    if (reused.Parse(input) != parsed || Fields(reused) != Fields(fresh)) {
+      return where + "a parser used before gives another result than a fresh one";
+    }
+    return rules(fresh, parsed);
+  } catch (const std::exception& e) {
+    return where + "exception escaped: " + e.what();
+  } catch (...) {
+    return where + "exception escaped";
+  }
+}
+
+// The reading functions on whatever the input holds, where they cannot be reached through a
+// parser: GetIntMember on every member, the XML reading functions on every child of the root.
+std::string CheckReadingFunctions(std::string_view input) {
+  try {
+    const std::string text(input.substr(0, input.find('\0')));
+    Json::Value root;
+    Json::String errors;
+    const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    bool json = false;
+    try {
+      json = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+    } catch (const Json::Exception&) {
+      // Nesting beyond jsoncpp's limit: not JSON for the parsers either.
+    }
+    if (json) {
+      ZJsonParserBase::GetIntMember(root, "status");
+      if (root.isObject()) {
+        for (const std::string& member : root.getMemberNames()) {
+          ZJsonParserBase::GetIntMember(root, member.c_str());
+        }
+      }
+    }
+
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(text.data(), text.size()) == tinyxml2::XML_SUCCESS) {
+      const tinyxml2::XMLElement* xmlRoot = doc.FirstChildElement();
+      for (const tinyxml2::XMLElement* child = xmlRoot ? xmlRoot->FirstChildElement() : nullptr;
+           child != nullptr; child = child->NextSiblingElement()) {
+        const char* name = child->Name();
+        std::string utf8;
+        std::wstring wide;
+        int flag = 7, number = 7;
+        const int hasText = ZXmlParserBase::ReadUtf8(name, utf8, xmlRoot);
+        if (ZXmlParserBase::ReadText(name, wide, xmlRoot) != hasText ||
+            ZXmlParserBase::ReadBool(name, flag, xmlRoot) != hasText ||
+            ZXmlParserBase::ReadInt(number, xmlRoot, name) != hasText) {
+          return "XML reading functions disagree on whether the element has text";
+        }
+        if (hasText == 1) {
+          if (wide != FromUtf8(utf8)) return "ReadText differs from the UTF-8 text";
+          if (flag != (utf8 == "TRUE" || utf8 == "1" ? 1 : 0)) return "ReadBool misread";
+          if (number != LeadingDecimal(utf8)) return "ReadInt misread";
+        } else if (flag != 7 || number != 7 || !wide.empty() || !utf8.empty()) {
+          return "an XML reading function wrote its output without text";
+        }
+      }
+    }
+  } catch (const std::exception& e) {
+    return std::string("reading functions: exception escaped: ") + e.what();
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string CheckReplyParsers(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::string failure;
+
+  failure = CheckParser<CWebFileManGetResultJson>(
+      "CWebFileManGetResultJson", input, kFullStatus,
+      [](const CWebFileManGetResultJson& p, int) -> std::string {
+        return IsFlag(p.success) ? "" : "success is not 0 or 1";
+      });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CWebFileManLogin>("CWebFileManLogin", input, kFullLogin,
+                                          [](const CWebFileManLogin&, int) { return ""; });
+  if (!failure.empty()) return failure;
+
+  failure =
+      CheckParser<AuthLoginResultXml>("AuthLoginResultXml", input, kFullAuth,
+                                      [](const AuthLoginResultXml& p, int parsed) -> std::string {
+                                        if (parsed == 1 && p.passed != 1 && p.passed != -1)
+                                          return "passed not 1 or -1";
+                                        if (p.passed != 1 && !p.sid.empty())
+                                          return "a sid without a passed login";
+                                        return "";
+                                      });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<SYSGetSystemSettingXml>(
+      "SYSGetSystemSettingXml", input, kFullSettings,
+      [](const SYSGetSystemSettingXml& p, int parsed) -> std::string {
+        if (parsed == 1 && p.passed != 1 && p.passed != -1) return "passed not 1 or -1";
+        if (!IsFlag(p.ssl) || !IsFlag(p.sslForce)) return "a flag is not 0 or 1";
+        if (p.settingsFound && p.passed != 1) return "settings found without a passed reply";
+        if (!p.settingsFound && (p.port != 0 || p.sslPort != 0 || p.ssl != 0 || p.sslForce != 0 ||
+                                 !p.serverName.empty())) {
+          return "settings read without the settings element";
+        }
+        return "";
+      });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CGetFolderInfoJson>("CGetFolderInfoJson", input, kFullTree,
+                                            [](const CGetFolderInfoJson& p, int) -> std::string {
+                                              for (const PathInfoEntry& e : p.entries)
+                                                if (e.name.empty() || !e.isFolder)
+                                                  return "a share root that is not a named folder";
+                                              return "";
+                                            });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<WildcardListing>("CGetPathInfoJson *", input, kFullListing, ListingRules);
+  if (!failure.empty()) return failure;
+  failure =
+      CheckParser<PlainNameListing>("CGetPathInfoJson a.txt", input, kFullListing, ListingRules);
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CGetMoveStatusJson>(
+      "CGetMoveStatusJson", input, kFullJob, [](const CGetMoveStatusJson& p, int) -> std::string {
+        return p.status != 1 && p.percent != 0 ? "a percentage without status 1" : "";
+      });
+  if (!failure.empty()) return failure;
+
+  try {
+    JobStartReply fresh, reused{7, 7, 7};
+    const int parsed = ParseJobStartReply(input, fresh);
+    if (parsed != 1 && parsed != -1) return "ParseJobStartReply returned another value";
+    if (ParseJobStartReply(input, reused) != parsed || Fields(reused) != Fields(fresh)) {
+      return "ParseJobStartReply depends on what its output held";
+    }
+    if (parsed == -1 && Fields(fresh) != Fields(JobStartReply())) {
+      return "ParseJobStartReply: not parsed, yet the fields changed";
+    }
+    if (!IsFlag(fresh.success)) return "ParseJobStartReply: success is not 0 or 1";
+  } catch (const std::exception& e) {
+    return std::string("ParseJobStartReply: exception escaped: ") + e.what();
+  }
+
+  return CheckReadingFunctions(input);
+}
+
+}  // namespace fuzz
+}  // namespace vesk
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string failure = vesk::fuzz::CheckReplyParsers(data, size);
+  if (!failure.empty()) {
+    std::fprintf(stderr, "reply parsers: %s\n", failure.c_str());
+    std::abort();
+  }
+  return 0;
+}
