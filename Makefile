@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 600
 
-.PHONY: deps build test build-asan test-asan format format-check clean
+.PHONY: deps build test build-asan test-asan bench format format-check clean
 
 deps:
 	scripts/install-deps
@@ -21,6 +21,9 @@ build-asan: deps
 test-asan: build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest $(CTEST_FLAGS)
+
+bench: build
+	build/bench/transport_bench
 
 format: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
