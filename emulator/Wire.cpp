@@ -4,16 +4,11 @@
 #include <charconv>
 #include <cstdint>
 
+#include "httpd/HttpServer.h"
+
 namespace vesk::emulator {
 
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The 6-bit value of a base64 character, -1 for anything outside the alphabet.
 int Base64Value(char c) {
@@ -34,8 +29,8 @@ std::optional<std::string> DecodeComponent(std::string_view text) {
     const char c = text[i];
     if (c == '%') {
       if (i + 2 >= text.size()) return std::nullopt;
-      const int high = HexValue(text[i + 1]);
-      const int low = HexValue(text[i + 2]);
+      const int high = httpd::HexDigitValue(text[i + 1]);
+      const int low = httpd::HexDigitValue(text[i + 2]);
       if (high < 0 || low < 0) return std::nullopt;
       out.push_back(static_cast<char>(high * 16 + low));
       i += 2;

@@ -34,6 +34,9 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 // space (query strings and form bodies); otherwise it stays '+' (paths).
 std::string PercentDecode(std::string_view text, bool plusIsSpace);
 
+// The value of a hexadecimal digit, -1 for any other character.
+int HexDigitValue(char c);
+
 // Splits "a=1&b=2" into decoded pairs in order. Empty pieces are skipped; a piece without
 // '=' is a name with an empty value.
 Fields ParseUrlEncoded(std::string_view text);
