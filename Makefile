@@ -24,6 +24,7 @@ test-asan: build-asan
 
 bench: build
 	build/bench/transport_bench
+	build/bench/transfer_bench
 
 format: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

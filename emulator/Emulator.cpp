@@ -19,6 +19,7 @@ std::vector<Route> AllRoutes() {
   std::vector<Route> routes = FileServiceRoutes();
   for (Route& route : FileTreeRoutes()) routes.push_back(std::move(route));
   for (Route& route : SystemServiceRoutes()) routes.push_back(std::move(route));
+  for (Route& route : TransferRoutes()) routes.push_back(std::move(route));
   return routes;
 }
 
@@ -84,6 +85,8 @@ struct Emulator::Impl {
 
   // Called with lifecycle held.
   void StopLocked() {
+    // Throttled transfers end their waits first, so that the servers' threads can be joined.
+    device.transfers.Close();
     if (plain) plain->Stop();
     if (secure) secure->Stop();
     plain.reset();
@@ -124,6 +127,7 @@ bool Emulator::Start(std::string* error) {
   if (options.tls && !impl_->LoadCertificate(&cert, &message)) return fail(message);
 
   impl_->device.jobs.Open();
+  impl_->device.transfers.Open();
   impl_->plain = impl_->MakeServer(options.port, nullptr);
   if (!impl_->plain->Start(&message)) {
     impl_->StopLocked();
@@ -153,6 +157,10 @@ unsigned short Emulator::TlsPort() const { return impl_->device.tlsPort; }
 bool Emulator::WebFileManagerEnabled() const { return impl_->device.webFileManager; }
 
 std::size_t Emulator::SessionCount() const { return impl_->device.sessions.Count(); }
+
+void Emulator::SetTransferFaults(const TransferFaults& faults) {
+  impl_->device.transfers.SetFaults(faults);
+}
 
 bool Emulator::WaitForJob(long long pid, int percent, std::chrono::milliseconds timeout) const {
   return impl_->device.jobs.WaitFor(pid, percent, timeout);

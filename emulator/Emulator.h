@@ -10,6 +10,24 @@
 
 namespace vesk::emulator {
 
+// Faults the emulator plays on transfers (upload and chunked upload request bodies, download
+// reply bodies), for tests of interruption and resume.
+//
+// Body bytes are raw request-body bytes for uploads (multipart framing included) and reply body
+// bytes for downloads. A cut upload's connection is closed without a reply (a whole-file upload
+// leaves nothing; what a chunked upload wrote stays); a cut download's reply ends short of the
+// Content-Length it announced. A transfer whose body is no longer than dropAfterBytes is not cut
+// and does not count against dropCount. Requests the device refuses before their data flows (no
+// session, a missing folder, a malformed request) are not transfers and play no faults.
+struct TransferFaults {
+  // About this many body bytes a second per transfer; 0 = unthrottled.
+  unsigned long long bytesPerSecond = 0;
+  // Close the connection after this many body bytes of a transfer; -1 = never.
+  long long dropAfterBytes = -1;
+  // How many transfers, from the next one on, are cut; -1 = every one.
+  int dropCount = -1;
+};
+
 struct EmulatorOptions {
   std::string root;  // folder whose top-level folders are the share roots (may be empty)
   std::string user = "admin", password = "admin";
@@ -23,6 +41,7 @@ struct EmulatorOptions {
   // byte more), so that their progress can be followed; 0 = as fast as the disk goes. A
   // throttled move copies and removes instead of renaming.
   unsigned long long jobBytesPerSecond = 0;
+  TransferFaults faults;  // played from the start; see SetTransferFaults
 };
 
 // Both ports serve one device: one session table, one state. Start, Stop and the accessors
@@ -38,15 +57,21 @@ class Emulator {
   // folder, the certificate cannot be read or made, or a port cannot be bound; nothing is
   // left listening then.
   bool Start(std::string* error);
-  // Stops listening, waits for every request in progress, stops every copy or move job where
-  // it is (what it copied so far stays) and waits for it, and forgets every session and job
-  // (the web file manager switch stays as it is). Safe to call more than once.
+  // Stops listening, cuts every transfer in progress (a throttled one at once: what a chunked
+  // upload received so far stays), waits for every request in progress, stops every copy or move
+  // job where it is (what it copied so far stays) and waits for it, and forgets every session and
+  // job (the web file manager switch stays as it is). Safe to call more than once.
   void Stop();
 
   unsigned short Port() const;         // bound plain port, 0 when stopped
   unsigned short TlsPort() const;      // bound TLS port, 0 when stopped or without TLS
   bool WebFileManagerEnabled() const;  // the switch set by web_file_mgmt, initially off
   std::size_t SessionCount() const;    // live sessions of both services
+
+  // Replaces the faults played on transfers; transfers that start afterwards play them (and
+  // count against the new dropCount), those in progress go on with theirs. From any thread.
+  // Stop ends every throttle wait at once.
+  void SetTransferFaults(const TransferFaults& faults);
 
   // Waits until the copy or move job pid has ended or its percent is above percent, or until
   // timeout: true unless the time ran out or there is no such job. For tests and tools that

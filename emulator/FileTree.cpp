@@ -425,4 +425,14 @@ void FileTree::Move(const TreeItem& item, const fs::path& target, bool overwrite
   RemoveAll(item.path);
 }
 
+void FileTree::PlaceFile(const fs::path& from, const fs::path& target, bool overwrite) {
+  struct stat existing;
+  if (lstat(target.c_str(), &existing) == 0 && (S_ISDIR(existing.st_mode) || !overwrite)) {
+    throw Refusal(kExists);
+  }
+  const int placed =
+      overwrite ? rename(from.c_str(), target.c_str()) : RenameNoReplace(from, target);
+  if (placed != 0) ThrowErrno();
+}
+
 }  // namespace vesk::emulator

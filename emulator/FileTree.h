@@ -131,6 +131,11 @@ class FileTree {
   // Moves item to target: a rename when allowed and possible, else a copy and a removal.
   static void Move(const TreeItem& item, const std::filesystem::path& target, bool overwrite,
                    bool renameAllowed, Progress& progress);
+  // Renames the finished file from (an upload's data, in the target's file system) to target.
+  // A target that is a folder is refused (kExists), and so is any existing one without
+  // overwrite; with overwrite an existing file or link is replaced in one step.
+  static void PlaceFile(const std::filesystem::path& from, const std::filesystem::path& target,
+                        bool overwrite);
 
  private:
   bool IsTop(const std::filesystem::path& folder) const { return folder == root_; }

@@ -107,19 +107,6 @@ httpd::Response Changed() {
 
 // --- Request fields -------------------------------------------------------------------------
 
-unsigned long long Number(const FieldSet& fields, std::string_view name, unsigned long long max) {
-  const auto value = ParseDecimal(fields.Require(name), max);
-  if (!value) throw BadRequest(std::string(name) + " is not a number up to " + std::to_string(max));
-  return *value;
-}
-
-// A field the library sends with one fixed value, checked when present.
-void Expect(const FieldSet& fields, std::string_view name, std::string_view value) {
-  const std::string* given = fields.Find(name);
-  if (given && *given != value)
-    throw BadRequest(std::string(name) + " is not " + std::string(value));
-}
-
 // Which part of a sorted listing a request asks for.
 struct Page {
   std::size_t start = 0;

@@ -1,5 +1,6 @@
 #include "emulator/Router.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
 
@@ -40,6 +41,14 @@ bool RefusedBody(const httpd::Request& request, int* status, std::string* reason
   return false;
 }
 
+// The request's query, decoded strictly.
+FieldSet QueryOf(const httpd::Request& request) {
+  const std::size_t question = request.target.find('?');
+  return FieldSet::Parse(question == std::string::npos
+                             ? std::string_view()
+                             : std::string_view(request.target).substr(question + 1));
+}
+
 }  // namespace
 
 bool DeviceState::AccountMatches(const std::string& user, const std::string& base64Password) const {
@@ -63,6 +72,17 @@ Router::Router(DeviceState& device, std::vector<Route> routes)
 std::unique_ptr<httpd::BodyConsumer> Router::BodyConsumerFor(const httpd::Request& head) const {
   int status = 0;
   std::string reason;
+  if (!head.Header("Transfer-Encoding")) {
+    // A request that does not reach a streaming route here is refused by Dispatch, or is an
+    // ordinary one.
+    try {
+      const FieldSet query = QueryOf(head);
+      httpd::Response refusal;
+      const Route* route = Match(head, query, &refusal);
+      if (route && route->body) return route->body(Call{device_, head, query});
+    } catch (const HttpError&) {
+    }
+  }
   if (RefusedBody(head, &status, &reason)) return std::make_unique<DiscardBody>();
   return nullptr;
 }
@@ -77,39 +97,55 @@ httpd::Response Router::Handle(httpd::Request& request) const {
   }
 }
 
+const Route* Router::Match(const httpd::Request& request, const FieldSet& query,
+                           httpd::Response* refusal) const {
+  const std::string path = request.Path();
+  bool known = false;
+  const Route* match = nullptr;
+  for (const Route& route : routes_) {
+    if (route.path != path) continue;
+    known = true;
+    if (route.selectorKey.empty()) {
+      match = &route;
+      break;
+    }
+    const std::string* selector = query.Find(route.selectorKey);
+    if (selector && *selector == route.selector) {
+      match = &route;
+      break;
+    }
+  }
+  if (!match) {
+    *refusal = ErrorReply(404, known ? "no such function" : "no such path");
+    return nullptr;
+  }
+  if (request.method != match->method) {
+    *refusal = ErrorReply(405, "method not allowed");
+    refusal->headers.emplace_back("Allow", match->method);
+    return nullptr;
+  }
+  return match;
+}
+
 httpd::Response Router::Dispatch(httpd::Request& request) const {
   const std::string path = request.Path();
-  std::vector<const Route*> candidates;
-  for (const Route& route : routes_) {
-    if (route.path == path) candidates.push_back(&route);
+  if (std::none_of(routes_.begin(), routes_.end(),
+                   [&](const Route& route) { return route.path == path; })) {
+    return ErrorReply(404, "no such path");
   }
-  if (candidates.empty()) return ErrorReply(404, "no such path");
-
-  const std::size_t question = request.target.find('?');
-  const FieldSet query = FieldSet::Parse(
-      question == std::string::npos ? std::string_view()
-                                    : std::string_view(request.target).substr(question + 1));
-  const Route* match = nullptr;
-  for (const Route* route : candidates) {
-    if (route->selectorKey.empty()) {
-      match = route;
-      break;
-    }
-    const std::string* selector = query.Find(route->selectorKey);
-    if (selector && *selector == route->selector) {
-      match = route;
-      break;
-    }
-  }
-  if (!match) return ErrorReply(404, "no such function");
-  if (request.method != match->method) {
-    httpd::Response response = ErrorReply(405, "method not allowed");
-    response.headers.emplace_back("Allow", match->method);
-    return response;
-  }
+  const FieldSet query = QueryOf(request);
+  httpd::Response refusal;
+  const Route* match = Match(request, query, &refusal);
+  if (!match) return refusal;
   int status = 0;
   std::string reason;
-  if (RefusedBody(request, &status, &reason)) return ErrorReply(status, reason);
+  if (match->body) {
+    if (request.Header("Transfer-Encoding")) {
+      return ErrorReply(411, "a request body needs a Content-Length");
+    }
+  } else if (RefusedBody(request, &status, &reason)) {
+    return ErrorReply(status, reason);
+  }
   return match->endpoint(Call{device_, request, query});
 }
 

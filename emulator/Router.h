@@ -13,6 +13,7 @@
 #include "emulator/Emulator.h"
 #include "emulator/Jobs.h"
 #include "emulator/Sessions.h"
+#include "emulator/TransferGate.h"
 #include "emulator/Wire.h"
 #include "httpd/HttpServer.h"
 
@@ -29,6 +30,7 @@ struct DeviceState {
   const EmulatorOptions options;
   SessionTable sessions;
   JobTable jobs{options.jobBytesPerSecond};  // open while the emulator runs
+  TransferGate transfers{options.faults};    // open while the emulator runs
   std::atomic<bool> webFileManager{false};
   std::atomic<unsigned short> plainPort{0};  // bound ports, 0 while not listening
   std::atomic<unsigned short> tlsPort{0};
@@ -46,6 +48,10 @@ struct Call {
 };
 
 using Endpoint = std::function<httpd::Response(const Call&)>;
+// Makes the consumer of a streaming route's body once the request's head has arrived
+// (call.request is the head: no body yet). It should not throw for a request it refuses:
+// the consumer can drop the body and keep the reason for the endpoint.
+using BodyFactory = std::function<std::unique_ptr<httpd::BodyConsumer>(const Call& head)>;
 
 // One endpoint: a path, and for paths that serve several functions, the function's name as
 // the value of a query key ("func", "subfunc").
@@ -55,33 +61,43 @@ struct Route {
   std::string selector;
   std::string method;  // the one method the endpoint takes
   Endpoint endpoint;
+  // Set for routes whose bodies stream (uploads): the body, of any length, goes to the
+  // consumer this makes, which the endpoint finds as call.request.consumer.
+  BodyFactory body;
 };
 
 std::vector<Route> FileServiceRoutes();
 std::vector<Route> FileTreeRoutes();
 std::vector<Route> SystemServiceRoutes();
+std::vector<Route> TransferRoutes();
 
 // Answers requests by the route table. Before an endpoint runs:
 //  - an unknown path, or a known path with an unknown or missing function: 404;
 //  - a method other than the endpoint's: 405 with an Allow header (the device's CGI programs
 //    are reached with one method each; a 405 tells a wrong client apart from a refusal);
-//  - a body sent without Content-Length (chunked): 411; a body over kMaxBody bytes: 413;
+//  - a body sent without Content-Length (chunked): 411; a body over kMaxBody bytes: 413,
+//    except on streaming routes (Route::body), whose bodies are never held;
 //  - a malformed query (bad escape, the selector given twice): 400.
 // An endpoint's HttpError (BadRequest: 400) becomes that status with the message as the
 // body; a device refusal is the endpoint's own 200 reply.
 class Router {
  public:
-  // No form body the library sends comes near this; uploads will stream, not buffer.
+  // No form body the library sends comes near this; uploads stream (Route::body).
   static constexpr std::size_t kMaxBody = 64 * 1024;
 
   Router(DeviceState& device, std::vector<Route> routes);
 
   httpd::Response Handle(httpd::Request& request) const;
-  // Drops bodies that will be refused for their size, so that they are never held in memory.
+  // The consumer of a streaming route's body, made by the route; for other requests, one
+  // that drops bodies that will be refused for their size, so that they are never held in
+  // memory.
   std::unique_ptr<httpd::BodyConsumer> BodyConsumerFor(const httpd::Request& head) const;
 
  private:
   httpd::Response Dispatch(httpd::Request& request) const;
+  // The route of a request, or the error reply that refuses it (404 or 405).
+  const Route* Match(const httpd::Request& request, const FieldSet& query,
+                     httpd::Response* refusal) const;
 
   DeviceState& device_;
   const std::vector<Route> routes_;

@@ -187,4 +187,17 @@ std::string XmlText(std::string_view text) {
   return out;
 }
 
+unsigned long long Number(const FieldSet& fields, std::string_view name, unsigned long long max) {
+  const auto value = ParseDecimal(fields.Require(name), max);
+  if (!value) throw BadRequest(std::string(name) + " is not a number up to " + std::to_string(max));
+  return *value;
+}
+
+void Expect(const FieldSet& fields, std::string_view name, std::string_view value) {
+  const std::string* given = fields.Find(name);
+  if (given && *given != value) {
+    throw BadRequest(std::string(name) + " is not " + std::string(value));
+  }
+}
+
 }  // namespace vesk::emulator

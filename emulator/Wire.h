@@ -55,6 +55,13 @@ class FieldSet {
   std::vector<std::pair<std::string, std::string>> fields_;
 };
 
+// A field given once as a plain decimal number not above max; a missing or malformed one is a
+// BadRequest.
+unsigned long long Number(const FieldSet& fields, std::string_view name, unsigned long long max);
+// A field the library always sends with one fixed value: when present, any other value is a
+// BadRequest.
+void Expect(const FieldSet& fields, std::string_view name, std::string_view value);
+
 // Standard base64 (RFC 4648 alphabet, "=" padding). Line feeds are skipped wherever they
 // stand; every other byte outside the alphabet (a space, a carriage return, "-", "_"), a
 // length that is not a multiple of four, padding anywhere but at the end, or padding bits that

@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,19 +16,27 @@ namespace {
 constexpr const char* kUsage =
     "usage: vesk-emulator [--root DIR] [--user U] [--password P] [--port N] [--tls-port N]\n"
     "                     [--bind ADDR] [--cert FILE --key FILE] [--no-tls]\n"
-    "                     [--job-rate BYTES]\n"
+    "                     [--job-rate BYTES] [--transfer-rate BYTES]\n"
+    "                     [--drop-after BYTES] [--drop-count N]\n"
     "\n"
-    "  --root DIR      folder whose top-level folders are the share roots\n"
-    "  --user U        the device's user name (default admin)\n"
-    "  --password P    its password (default admin)\n"
-    "  --port N        plain HTTP port (default 8080; 0 picks a free one)\n"
-    "  --tls-port N    HTTPS port (default 8443; 0 picks a free one)\n"
-    "  --bind ADDR     IPv4 address to listen on (default 127.0.0.1)\n"
-    "  --cert FILE     PEM certificate for HTTPS, with --key (default: a self-signed one\n"
-    "  --key FILE      made at start)\n"
-    "  --no-tls        serve plain HTTP only\n"
-    "  --job-rate N    throttle copy and move jobs to N bytes a second, so that their\n"
-    "                  progress can be followed (default 0: unthrottled)\n";
+    "  --root DIR          folder whose top-level folders are the share roots\n"
+    "  --user U            the device's user name (default admin)\n"
+    "  --password P        its password (default admin)\n"
+    "  --port N            plain HTTP port (default 8080; 0 picks a free one)\n"
+    "  --tls-port N        HTTPS port (default 8443; 0 picks a free one)\n"
+    "  --bind ADDR         IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --cert FILE         PEM certificate for HTTPS, with --key (default: a self-signed\n"
+    "  --key FILE          one made at start)\n"
+    "  --no-tls            serve plain HTTP only\n"
+    "  --job-rate N        throttle copy and move jobs to N bytes a second, so that their\n"
+    "                      progress can be followed (default 0: unthrottled)\n"
+    "  --transfer-rate N   throttle every upload and download to about N body bytes a\n"
+    "                      second (default 0: unthrottled)\n"
+    "  --drop-after N      break transfers off after N body bytes: an upload's connection\n"
+    "                      is closed without a reply, a download's reply ends short\n"
+    "                      (default: never)\n"
+    "  --drop-count N      break off only the next N transfers that reach --drop-after\n"
+    "                      (default: every one)\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "vesk-emulator: %s\n%s", message.c_str(), kUsage);
@@ -60,16 +69,29 @@ int main(int argc, char** argv) {
     unsigned short* port = flag == "--port"       ? &options.port
                            : flag == "--tls-port" ? &options.tlsPort
                                                   : nullptr;
-    unsigned long long* rate = flag == "--job-rate" ? &options.jobBytesPerSecond : nullptr;
-    if (!text && !port && !rate) return UsageError("unknown option " + std::string(flag));
+    unsigned long long* rate = flag == "--job-rate"        ? &options.jobBytesPerSecond
+                               : flag == "--transfer-rate" ? &options.faults.bytesPerSecond
+                                                           : nullptr;
+    const bool dropAfter = flag == "--drop-after", dropCount = flag == "--drop-count";
+    if (!text && !port && !rate && !dropAfter && !dropCount) {
+      return UsageError("unknown option " + std::string(flag));
+    }
     if (i + 1 == argc) return UsageError(std::string(flag) + " needs a value");
     const char* value = argv[++i];
     if (text) {
       *text = value;
     } else if (rate) {
       const auto number = vesk::emulator::ParseDecimal(value, ~0ULL);
-      if (!number) return UsageError("--job-rate takes a number of bytes a second");
+      if (!number) return UsageError(std::string(flag) + " takes a number of bytes a second");
       *rate = *number;
+    } else if (dropAfter) {
+      const auto number = vesk::emulator::ParseDecimal(value, LLONG_MAX);
+      if (!number) return UsageError("--drop-after takes a number of bytes");
+      options.faults.dropAfterBytes = static_cast<long long>(*number);
+    } else if (dropCount) {
+      const auto number = vesk::emulator::ParseDecimal(value, INT_MAX);
+      if (!number) return UsageError("--drop-count takes a number of transfers");
+      options.faults.dropCount = static_cast<int>(*number);
     } else if (const auto number = vesk::emulator::ParseDecimal(value, 65535)) {
       *port = static_cast<unsigned short>(*number);
     } else {

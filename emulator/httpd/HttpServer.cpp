@@ -4,6 +4,7 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -99,6 +100,18 @@ Fields ParseUrlEncoded(std::string_view text) {
     }
   }
   return fields;
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) close(fd_);
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.Release();
+  }
+  return *this;
 }
 
 const std::string* Request::Header(std::string_view name) const {
@@ -197,7 +210,11 @@ struct Server::Callbacks {
   // Turns the handler's Response into libmicrohttpd's; nullptr when that fails.
   static ResponsePtr MakeResponse(Response& response, std::string* refusedHeader) {
     ResponsePtr made;
-    if (response.source) {
+    if (response.file.Valid()) {
+      made.reset(MHD_create_response_from_fd_at_offset64(response.fileSize, response.file.Get(),
+                                                         response.fileOffset));
+      if (made) response.file.Release();  // closed by libmicrohttpd with the response
+    } else if (response.source) {
       auto state = std::make_unique<SourceState>();
       state->source = std::move(response.source);
       state->size = response.sourceSize < 0 ? -1 : response.sourceSize;
@@ -252,6 +269,7 @@ struct Server::Callbacks {
         if (server->handlers_.bodyConsumer) {
           try {
             state->consumer = server->handlers_.bodyConsumer(request);
+            request.consumer = state->consumer.get();
           } catch (const std::exception& e) {
             state->failure = e.what();
           } catch (...) {
@@ -272,6 +290,7 @@ struct Server::Callbacks {
             }
             state->consumerRefused = !accepted;
           }
+          if (state->consumer->DropConnection()) return MHD_NO;  // closes without a reply
         } else if (state->failure.empty()) {
           request.body.append(uploadData, *uploadDataSize);
         }

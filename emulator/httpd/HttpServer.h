@@ -41,6 +41,8 @@ int HexDigitValue(char c);
 // '=' is a name with an empty value.
 Fields ParseUrlEncoded(std::string_view text);
 
+class BodyConsumer;
+
 // One request as it arrived.
 struct Request {
   std::string method;   // as sent
@@ -49,6 +51,9 @@ struct Request {
   Fields headers;       // in the order received, names as sent
   std::string body;     // raw body bytes after any chunked decoding; empty if a consumer took them
   unsigned long long connection = 0;  // serial number (1, 2, ...) of the request's connection
+  // The consumer Handlers::bodyConsumer made for this request, which the server keeps until
+  // the request ends; nullptr when there is none.
+  BodyConsumer* consumer = nullptr;
 
   // The first header of that name, compared without case; nullptr if there is none.
   const std::string* Header(std::string_view name) const;
@@ -79,6 +84,34 @@ class BodyConsumer {
   // Returns false to refuse the body: the rest of it is read and dropped, and the request
   // handler still gets the request.
   virtual bool Write(const char* data, std::size_t size) = 0;
+  // Checked after every Write: true makes the server close the connection at once, without
+  // a reply and without reading the rest of the body (a device that breaks off an upload).
+  // The request handler is not called then.
+  virtual bool DropConnection() const { return false; }
+};
+
+// An open file descriptor, closed when it goes.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  // Gives the descriptor up without closing it.
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_ = -1;
 };
 
 struct Response {
@@ -89,7 +122,12 @@ struct Response {
   std::string body;
   std::unique_ptr<BodySource> source;  // when set, replaces body
   long long sourceSize = -1;           // Content-Length announced for source; -1: unknown (chunked)
-  bool dropConnection = false;         // close the connection without any reply
+  // When valid, replaces body and source: fileSize bytes of this file from fileOffset on,
+  // which the server sends with sendfile(2) where it can (plain HTTP) and closes afterwards.
+  FileDescriptor file;
+  unsigned long long fileOffset = 0;
+  unsigned long long fileSize = 0;
+  bool dropConnection = false;  // close the connection without any reply
 };
 
 struct Handlers {

@@ -31,4 +31,13 @@ void RunSetModifyTime(FSRequest& request);
 void RunCopy(FSRequest& request);
 void RunMove(FSRequest& request);
 
+// Whole-file upload and download, streamed through the local file.
+void RunUpload(FSRequest& request);
+void RunDownload(FSRequest& request);
+
+// Chunked upload: start, one attempt, delete.
+void RunStartChunkedUpload(FSRequest& request);
+void RunChunkedUpload(FSRequest& request);
+void RunDeleteChunkedUpload(FSRequest& request);
+
 }  // namespace vesk

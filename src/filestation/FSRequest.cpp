@@ -70,6 +70,21 @@ void FSRequest::Execute() {
     case FS_CMD_MOVE:
       RunMove(*this);
       break;
+    case FS_CMD_UPLOAD:
+      RunUpload(*this);
+      break;
+    case FS_CMD_DOWNLOAD:
+      RunDownload(*this);
+      break;
+    case FS_CMD_START_CHUNKED_UPLOAD:
+      RunStartChunkedUpload(*this);
+      break;
+    case FS_CMD_CHUNKED_UPLOAD:
+      RunChunkedUpload(*this);
+      break;
+    case FS_CMD_DELETE_CHUNKED_UPLOAD:
+      RunDeleteChunkedUpload(*this);
+      break;
     default:
       SetResult(VESK_HTTP_INVALID_REQUEST);  // no routine for this command
       break;

@@ -114,45 +114,6 @@ VESK_HTTP_RESULT FileStation::GetThumbnailURL(const wchar_t* /*filePath*/, std::
   return Pending(0, nullptr);
 }
 
-VESK_HTTP_RESULT FileStation::UploadFile(const wchar_t* /*localPath*/,
-                                         const wchar_t* /*deviceFolder*/, int* cancelFlag,
-                                         void* /*userData*/,
-                                         VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
-  return Pending(FS_CMD_UPLOAD, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::StartChunkedUpload(const wchar_t* /*tempFolder*/, int* cancelFlag,
-                                                 std::wstring* /*uploadId*/) {
-  return Pending(FS_CMD_START_CHUNKED_UPLOAD, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::ChunkedUploadFile(
-    const wchar_t* /*localPath*/, const wchar_t* /*deviceFolder*/, const wchar_t* /*newName*/,
-    const wchar_t* /*uploadId*/, const wchar_t* /*tempFolder*/, int* cancelFlag, void* /*userData*/,
-    VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
-  return Pending(FS_CMD_CHUNKED_UPLOAD, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::DeleteChunkedUploadFile(const wchar_t* /*uploadId*/,
-                                                      const wchar_t* /*tempFolder*/,
-                                                      int* cancelFlag) {
-  return Pending(FS_CMD_DELETE_CHUNKED_UPLOAD, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::DownloadFile(CVeskHttpFileEntry /*entry*/,
-                                           const wchar_t* /*localPath*/, long long /*offset*/,
-                                           int* cancelFlag, void* /*userData*/,
-                                           VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
-  return Pending(FS_CMD_DOWNLOAD, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::DownloadFile(const wchar_t* /*devicePath*/,
-                                           const wchar_t* /*localPath*/, long long /*offset*/,
-                                           int* cancelFlag, void* /*userData*/,
-                                           VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
-  return Pending(FS_CMD_DOWNLOAD, cancelFlag);
-}
-
 VESK_HTTP_RESULT FileStation::CreateShareLink(CVeskHttpShareLinkInfo /*info*/, int* cancelFlag,
                                               CVeskHttpShareLink* /*link*/) {
   return Pending(FS_CMD_SHARE_LINK, cancelFlag);
@@ -216,46 +177,6 @@ VESK_HTTP_REQUEST FileStation::GetShareLinkListAsync(int /*limit*/, void* userDa
 VESK_HTTP_REQUEST FileStation::DeleteShareLinkAsync(CVeskHttpShareLink /*link*/, void* userData,
                                                     VESK_HTTP_NOTIFY_CALLBACK notify) {
   return PendingAsync(FS_CMD_DELETE_SHARE, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::UploadFileAsync(const wchar_t* /*localPath*/,
-                                               const wchar_t* /*deviceFolder*/, void* userData,
-                                               VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_UPLOAD, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::StartChunkedUploadAsync(const wchar_t* /*tempFolder*/,
-                                                       void* userData,
-                                                       VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_START_CHUNKED_UPLOAD, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::ChunkedUploadFileAsync(const wchar_t* /*localPath*/,
-                                                      const wchar_t* /*deviceFolder*/,
-                                                      const wchar_t* /*newName*/,
-                                                      const wchar_t* /*uploadId*/,
-                                                      const wchar_t* /*tempFolder*/, void* userData,
-                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_CHUNKED_UPLOAD, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::DeleteChunkedUploadFileAsync(const wchar_t* /*uploadId*/,
-                                                            const wchar_t* /*tempFolder*/,
-                                                            void* userData,
-                                                            VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_DELETE_CHUNKED_UPLOAD, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::DownloadFileAsync(const wchar_t* /*devicePath*/,
-                                                 const wchar_t* /*localPath*/, long long /*offset*/,
-                                                 void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_DOWNLOAD, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::DownloadFileAsync(CVeskHttpFileEntry /*entry*/,
-                                                 const wchar_t* /*localPath*/, long long /*offset*/,
-                                                 void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_DOWNLOAD, userData, notify);
 }
 
 VESK_HTTP_REQUEST FileStation::CompressFileAsync(const wchar_t* /*archiveName*/,
@@ -659,6 +580,178 @@ VESK_HTTP_REQUEST FileStation::MoveFileAsync(CVeskHttpFileEntry source, const wc
                                              VESK_HTTP_NOTIFY_CALLBACK notify) {
   return CopyOrMoveAsync(FS_CMD_MOVE, {source.GetFilePath(), source.GetFileName()}, destFolder,
                          mode, userData, notify);
+}
+
+// ---- transfers ----
+
+namespace {
+
+// The name part of a local path: what follows its last "/" or "\\", or the whole path.
+std::wstring LocalFileName(const std::wstring& path) {
+  const auto at = path.find_last_of(L"/\\");
+  return at == std::wstring::npos ? path : path.substr(at + 1);
+}
+
+void FillUpload(FSRequestDescriptor& d, const wchar_t* localPath, const wchar_t* deviceFolder) {
+  d.stringParams[L"uploadfilepath"] = Text(localPath);
+  d.stringParams[L"destpath"] = Text(deviceFolder);
+  d.stringParams[L"destfilename"] = LocalFileName(Text(localPath));
+  d.intParams[L"overwrite"] = 1;
+}
+
+// A download names a folder and a file in it, and starts at no negative offset.
+bool DownloadIsValid(const std::pair<std::wstring, std::wstring>& source, long long offset) {
+  return !source.first.empty() && !source.second.empty() && offset >= 0;
+}
+
+void FillDownload(FSRequestDescriptor& d, std::pair<std::wstring, std::wstring> source,
+                  const wchar_t* localPath, long long offset) {
+  d.stringParams[L"downloadfilepath"] = std::move(source.first);
+  d.stringParams[L"downloadfilename"] = std::move(source.second);
+  d.stringParams[L"destfilepathplusname"] = Text(localPath);
+  d.intParams[L"downloadOffset"] = offset;
+}
+
+void FillUploadRoot(FSRequestDescriptor& d, const wchar_t* tempFolder) {
+  d.stringParams[L"UploadTempPath"] = Text(tempFolder);
+}
+
+void FillChunkDelete(FSRequestDescriptor& d, const wchar_t* uploadId, const wchar_t* tempFolder) {
+  FillUploadRoot(d, tempFolder);
+  d.stringParams[L"UploadID"] = Text(uploadId);
+}
+
+void FillChunkedUpload(FSRequestDescriptor& d, const wchar_t* localPath,
+                       const wchar_t* deviceFolder, const wchar_t* newName, const wchar_t* uploadId,
+                       const wchar_t* tempFolder) {
+  FillChunkDelete(d, uploadId, tempFolder);
+  d.stringParams[L"UploadFilePath"] = Text(localPath);
+  d.stringParams[L"UploadDestFilePath"] = Text(deviceFolder);
+  d.stringParams[L"UploadDestFileName"] = LocalFileName(Text(localPath));
+  d.stringParams[L"RenameDestFileName"] = Text(newName);
+  d.intParams[L"overwrite"] = 1;
+}
+
+std::pair<std::wstring, std::wstring> EntrySource(const CVeskHttpFileEntry& entry) {
+  return {entry.GetFilePath(), entry.GetFileName()};
+}
+
+}  // namespace
+
+VESK_HTTP_RESULT FileStation::UploadFile(const wchar_t* localPath, const wchar_t* deviceFolder,
+                                         int* cancelFlag, void* userData,
+                                         VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return Sync(
+      FS_CMD_UPLOAD, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillUpload(d, localPath, deviceFolder); }, kNoOutputs, userData,
+      progress);
+}
+
+VESK_HTTP_REQUEST FileStation::UploadFileAsync(const wchar_t* localPath,
+                                               const wchar_t* deviceFolder, void* userData,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_UPLOAD, userData, notify,
+               [&](FSRequestDescriptor& d) { FillUpload(d, localPath, deviceFolder); });
+}
+
+VESK_HTTP_RESULT FileStation::Download(std::pair<std::wstring, std::wstring> source,
+                                       const wchar_t* localPath, long long offset, int* cancelFlag,
+                                       void* userData, VESK_HTTP_PROGRESS_CALLBACK progress) {
+  if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
+  if (!DownloadIsValid(source, offset)) return VESK_HTTP_INVALID_REQUEST;
+  return Sync(
+      FS_CMD_DOWNLOAD, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillDownload(d, std::move(source), localPath, offset); },
+      kNoOutputs, userData, progress);
+}
+
+VESK_HTTP_REQUEST FileStation::DownloadAsync(std::pair<std::wstring, std::wstring> source,
+                                             const wchar_t* localPath, long long offset,
+                                             void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  if (!DownloadIsValid(source, offset)) return nullptr;
+  return Async(FS_CMD_DOWNLOAD, userData, notify, [&](FSRequestDescriptor& d) {
+    FillDownload(d, std::move(source), localPath, offset);
+  });
+}
+
+VESK_HTTP_RESULT FileStation::DownloadFile(CVeskHttpFileEntry entry, const wchar_t* localPath,
+                                           long long offset, int* cancelFlag, void* userData,
+                                           VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return Download(EntrySource(entry), localPath, offset, cancelFlag, userData, progress);
+}
+
+VESK_HTTP_RESULT FileStation::DownloadFile(const wchar_t* devicePath, const wchar_t* localPath,
+                                           long long offset, int* cancelFlag, void* userData,
+                                           VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return Download(SplitDevicePath(Text(devicePath)), localPath, offset, cancelFlag, userData,
+                  progress);
+}
+
+VESK_HTTP_REQUEST FileStation::DownloadFileAsync(const wchar_t* devicePath,
+                                                 const wchar_t* localPath, long long offset,
+                                                 void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return DownloadAsync(SplitDevicePath(Text(devicePath)), localPath, offset, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::DownloadFileAsync(CVeskHttpFileEntry entry, const wchar_t* localPath,
+                                                 long long offset, void* userData,
+                                                 VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return DownloadAsync(EntrySource(entry), localPath, offset, userData, notify);
+}
+
+VESK_HTTP_RESULT FileStation::StartChunkedUpload(const wchar_t* tempFolder, int* cancelFlag,
+                                                 std::wstring* uploadId) {
+  return Sync(
+      FS_CMD_START_CHUNKED_UPLOAD, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillUploadRoot(d, tempFolder); },
+      [&](FSRequest& r) {
+        if (uploadId) *uploadId = r.Out().resultString;
+      });
+}
+
+VESK_HTTP_REQUEST FileStation::StartChunkedUploadAsync(const wchar_t* tempFolder, void* userData,
+                                                       VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_START_CHUNKED_UPLOAD, userData, notify,
+               [&](FSRequestDescriptor& d) { FillUploadRoot(d, tempFolder); });
+}
+
+VESK_HTTP_RESULT FileStation::ChunkedUploadFile(const wchar_t* localPath,
+                                                const wchar_t* deviceFolder, const wchar_t* newName,
+                                                const wchar_t* uploadId, const wchar_t* tempFolder,
+                                                int* cancelFlag, void* userData,
+                                                VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return Sync(
+      FS_CMD_CHUNKED_UPLOAD, cancelFlag,
+      [&](FSRequestDescriptor& d) {
+        FillChunkedUpload(d, localPath, deviceFolder, newName, uploadId, tempFolder);
+      },
+      kNoOutputs, userData, progress);
+}
+
+VESK_HTTP_REQUEST FileStation::ChunkedUploadFileAsync(const wchar_t* localPath,
+                                                      const wchar_t* deviceFolder,
+                                                      const wchar_t* newName,
+                                                      const wchar_t* uploadId,
+                                                      const wchar_t* tempFolder, void* userData,
+                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_CHUNKED_UPLOAD, userData, notify, [&](FSRequestDescriptor& d) {
+    FillChunkedUpload(d, localPath, deviceFolder, newName, uploadId, tempFolder);
+  });
+}
+
+VESK_HTTP_RESULT FileStation::DeleteChunkedUploadFile(const wchar_t* uploadId,
+                                                      const wchar_t* tempFolder, int* cancelFlag) {
+  return Sync(
+      FS_CMD_DELETE_CHUNKED_UPLOAD, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillChunkDelete(d, uploadId, tempFolder); }, kNoOutputs);
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteChunkedUploadFileAsync(const wchar_t* uploadId,
+                                                            const wchar_t* tempFolder,
+                                                            void* userData,
+                                                            VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_DELETE_CHUNKED_UPLOAD, userData, notify,
+               [&](FSRequestDescriptor& d) { FillChunkDelete(d, uploadId, tempFolder); });
 }
 
 }  // namespace vesk

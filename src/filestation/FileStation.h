@@ -197,6 +197,14 @@ class FileStation final : public IVeskHttpFileStation, public Station<FSRequest>
   VESK_HTTP_REQUEST CopyOrMoveAsync(int command, std::pair<std::wstring, std::wstring> source,
                                     const wchar_t* destFolder, int mode, void* userData,
                                     VESK_HTTP_NOTIFY_CALLBACK notify);
+  // A download of a device folder's file; invalid sources and negative offsets are refused
+  // without contacting the device.
+  VESK_HTTP_RESULT Download(std::pair<std::wstring, std::wstring> source, const wchar_t* localPath,
+                            long long offset, int* cancelFlag, void* userData,
+                            VESK_HTTP_PROGRESS_CALLBACK progress);
+  VESK_HTTP_REQUEST DownloadAsync(std::pair<std::wstring, std::wstring> source,
+                                  const wchar_t* localPath, long long offset, void* userData,
+                                  VESK_HTTP_NOTIFY_CALLBACK notify);
   // Operations whose command has no routine yet: they reach the dispatcher's answer.
   VESK_HTTP_RESULT Pending(int command, int* cancelFlag);
   VESK_HTTP_REQUEST PendingAsync(int command, void* userData, VESK_HTTP_NOTIFY_CALLBACK notify);

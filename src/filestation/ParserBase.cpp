@@ -63,7 +63,7 @@ int ZJsonParserBase::Parse(std::string_view utf8) {
   try {
     Json::Value root;
     if (!ParseJson(utf8, root)) return -1;
-    if (!root.isObject() || ReadMembers(root)) return 1;
+    if (root.isObject() ? ReadMembers(root) : !ObjectRootRequired()) return 1;
   } catch (const std::exception&) {
     // The helpers do not throw on any member type; what is left is running out of memory,
     // which counts as not parsed like every other failure.

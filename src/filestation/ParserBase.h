@@ -38,7 +38,7 @@ class ZJsonParserBase {
   // Resets the fields, parses the text with jsoncpp (default settings, which limit nesting to
   // 1000 levels: deeper text is not parsed) and, when the root is an object, reads its members
   // with ReadMembers. A root that is not an object gives 1 with the fields at their initial
-  // values.
+  // values, or -1 when the parser requires an object root.
   virtual int Parse(std::string_view utf8);
 
   // Lenient integer read for replies whose members come as numbers or as text: 0 when the
@@ -56,6 +56,9 @@ class ZJsonParserBase {
   virtual void Reset() = 0;
   // Reads the members of an object root; false when the reply is to count as not parsed.
   virtual bool ReadMembers(const Json::Value& root) = 0;
+  // true for replies whose root must be an object: any other root then counts as not parsed
+  // instead of leaving the fields at their initial values.
+  virtual bool ObjectRootRequired() const { return false; }
 
   // Parses the text (up to its first NUL) into root. false on a syntax error or when the text
   // nests deeper than jsoncpp's limit; root is then left as it was.

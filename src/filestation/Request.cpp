@@ -142,7 +142,7 @@ std::wstring RequestCore::BaseUrl() const {
 }
 
 void RequestCore::Configure(WinHttpClient& client, RequestHeaders headers,
-                            std::size_t bodyLength) const {
+                            std::uint64_t bodyLength) const {
   if (timeout_ > 0) client.SetTimeouts(timeout_, timeout_, timeout_, timeout_);
   client.SetUserAgent(agentName_);
   switch (headers) {
@@ -157,6 +157,12 @@ void RequestCore::Configure(WinHttpClient& client, RequestHeaders headers,
           L"Content-Type: application/x-www-form-urlencoded; charset=UTF-8\r\n"
           L"Content-Length: " +
           std::to_wstring(bodyLength) + L"\r\nConnection: Keep-Alive\r\n\r\n");
+      break;
+    case RequestHeaders::Multipart:
+      client.SetRequestHeaders(L"Accept: text/*\r\nContent-Type: multipart/form-data; boundary=" +
+                               FromUtf8(kMultipartBoundary) + L"\r\nContent-Length: " +
+                               std::to_wstring(bodyLength) +
+                               L"\r\nConnection: Keep-Alive\r\nCache-Control: no-cache\r\n\r\n");
       break;
   }
   // The device's certificate is not verified: devices serve self-signed ones.
@@ -191,6 +197,35 @@ bool RequestCore::Conclude(WinHttpClient& client, bool sent) {
   }
   replyText_ = ToUtf8(client.GetResponseText());
   return true;
+}
+
+bool RequestCore::CallWithFile(const HttpCall& call, const FileTransfer& transfer) {
+  WinHttpClient client(BaseUrl() + call.path, cancelFlagPtr_, false);
+  const bool upload = !transfer.head.empty() || !transfer.tail.empty();
+  if (upload) {
+    // A resume offset past the end would announce a body shorter than its own framing.
+    if (transfer.resumeOffset > transfer.fileSize) {
+      result_ = VESK_HTTP_INVALID_REQUEST;
+      return false;
+    }
+    Configure(
+        client, call.headers,
+        transfer.head.size() + transfer.tail.size() + transfer.fileSize - transfer.resumeOffset);
+    client.SetHeadPart(transfer.head);
+    client.SetTailPart(transfer.tail);
+    client.SetFileBytesSent(transfer.resumeOffset);
+  } else {
+    Configure(client, call.headers, call.body.size());
+    if (!call.body.empty()) client.SetBodyPart(call.body);
+    client.SetFileBytesReceived(transfer.resumeOffset);
+  }
+  exchangeDone_ = false;
+  const bool sent =
+      client.SendWithFile(L"POST", transfer.file, transfer.fileSize, this, &OnExchangeDone,
+                          userData_, progressCallback_, notifyCallback_);
+  if (Conclude(client, sent)) return true;
+  if (client.LocalFileFailed()) result_ = VESK_HTTP_INVALID_REQUEST;
+  return false;
 }
 
 bool RequestCore::Call(const HttpCall& call) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,9 +42,26 @@ struct RequestDescriptor {
 
 // The extra request headers of an exchange.
 enum class RequestHeaders {
-  None,     // no extra header
-  NoCache,  // "Cache-Control: no-cache", "Pragma: no-cache", "Connection: Keep-Alive"
-  Form,     // a form POST: content type, length and "Connection: Keep-Alive"
+  None,       // no extra header
+  NoCache,    // "Cache-Control: no-cache", "Pragma: no-cache", "Connection: Keep-Alive"
+  Form,       // a form POST: content type, length and "Connection: Keep-Alive"
+  Multipart,  // an upload: "Accept: text/*", the multipart content type and length,
+              // "Connection: Keep-Alive" and "Cache-Control: no-cache"
+};
+
+// The boundary of every upload's multipart form. The body uses it unchanged as its delimiter
+// line, without the two leading hyphens the standard form adds: the device expects that.
+inline constexpr char kMultipartBoundary[] = "----------gL6GI3KM7cH2Ij5ae0Ef1gL6ei4Ef1";
+
+// A local file that travels inside an exchange: sent between an upload's multipart head and
+// tail, or, with neither, written from a download's reply.
+struct FileTransfer {
+  platform::LocalFile* file = nullptr;  // open, and positioned at the first byte to send or
+                                        // where the reply's first byte belongs
+  std::uint64_t fileSize = 0;           // an upload's whole file size; 0 for a download
+  std::uint64_t resumeOffset = 0;       // bytes the device already holds (upload) or the local
+                                        // file already holds (download); progress counts from it
+  std::string head, tail;               // an upload's multipart pieces
 };
 
 // One exchange of a command routine.
@@ -87,6 +105,11 @@ class RequestCore {
   // which ReplyText() then holds; otherwise the result is set (100 when no status arrived or
   // the reply was cut short, 101 for another status) and false is returned.
   bool Call(const HttpCall& call);
+  // One exchange carrying a local file (see FileTransfer), with the outcome of Call; a local
+  // file that cannot be read or written during the exchange gives VESK_HTTP_INVALID_REQUEST.
+  // A download's ReplyText() is empty. The progress callbacks of the request are reported to
+  // after every piece of the file.
+  bool CallWithFile(const HttpCall& call, const FileTransfer& transfer);
   const std::string& ReplyText() const { return replyText_; }
   // true when the cancel flag reads 1: the request has been cancelled.
   bool Cancelled() const;
@@ -113,7 +136,7 @@ class RequestCore {
   friend class Worker;
 
   std::wstring BaseUrl() const;
-  void Configure(WinHttpClient& client, RequestHeaders headers, std::size_t bodyLength) const;
+  void Configure(WinHttpClient& client, RequestHeaders headers, std::uint64_t bodyLength) const;
   void AwaitExchange();
   bool Conclude(WinHttpClient& client, bool sent);
   static void OnExchangeDone(void* context, WinHttpClient* client);

@@ -239,7 +239,10 @@ long long WinHttpClient::ReadBody(char* buffer, std::size_t max) {
     const auto n = static_cast<std::size_t>(
         std::min<std::uint64_t>({kFilePiece, fileSize_ - fileBytesSent_, max}));
     // A failed or short read ends the exchange: the device must never get a body with a gap.
-    if (file_->Read(buffer, n) != static_cast<long long>(n)) return -1;
+    if (file_->Read(buffer, n) != static_cast<long long>(n)) {
+      localFileFailed_ = true;
+      return -1;
+    }
     fileBytesSent_ += n;
     ReportProgress(VESK_HTTP_OP_UPLOAD_FILE, fileBytesSent_);
     return static_cast<long long>(n);
@@ -268,7 +271,10 @@ void WinHttpClient::OnHeaders(int status, const std::string& rawHeaders) {
 
 bool WinHttpClient::OnBodyData(const char* data, std::size_t size) {
   if (writeToFile_) {
-    if (!file_->WriteAll(data, size)) return false;  // never leave a gap in the file
+    if (!file_->WriteAll(data, size)) {  // never leave a gap in the file
+      localFileFailed_ = true;
+      return false;
+    }
     fileBytesReceived_ += size;
     ReportProgress(VESK_HTTP_OP_DOWNLOAD_FILE, fileBytesReceived_);
     return true;

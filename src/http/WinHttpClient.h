@@ -74,6 +74,9 @@ class WinHttpClient final : private platform::ExchangeHandler {
   // true only when the whole reply arrived; false when the exchange failed, was stopped or
   // was cut short, whatever status came before.
   bool IsReplyComplete() const { return replyComplete_; }
+  // true when the exchange failed because the local file could not be read (upload) or
+  // written (download).
+  bool LocalFileFailed() const { return localFileFailed_; }
   std::uint64_t GetFileBytesSent() const { return fileBytesSent_; }
   std::uint64_t GetFileBytesReceived() const { return fileBytesReceived_; }
 
@@ -132,6 +135,7 @@ class WinHttpClient final : private platform::ExchangeHandler {
   VESK_HTTP_PROGRESS_CALLBACK progressCallback_ = nullptr;
   VESK_HTTP_NOTIFY_CALLBACK notifyCallback_ = nullptr;
   bool writeToFile_ = false;
+  bool localFileFailed_ = false;
 
   // Results.
   std::wstring hostName_;

@@ -50,6 +50,12 @@ std::optional<std::uint64_t> LocalFile::Size() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::optional<std::int64_t> LocalFile::LastWriteTime() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return std::nullopt;
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec);
+}
+
 std::optional<std::uint64_t> LocalFile::Position() const {
   if (fd_ < 0) return std::nullopt;
   const off_t pos = ::lseek(fd_, 0, SEEK_CUR);
@@ -90,6 +96,15 @@ bool LocalFile::WriteAll(const void* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool LocalFile::Truncate(std::uint64_t size) {
+  if (fd_ < 0) return false;
+  int rc;
+  do {
+    rc = ::ftruncate(fd_, static_cast<off_t>(size));
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
 }
 
 }  // namespace vesk::platform

@@ -27,6 +27,8 @@ class LocalFile {
   void Close();
 
   std::optional<std::uint64_t> Size() const;
+  // The last-write time in whole seconds since 1970-01-01 UTC (negative before it).
+  std::optional<std::int64_t> LastWriteTime() const;
   std::optional<std::uint64_t> Position() const;
   bool Seek(std::uint64_t offset);
   // Reads up to size bytes at the current position; fewer only at the end of the file.
@@ -34,6 +36,8 @@ class LocalFile {
   long long Read(void* buffer, std::size_t size);
   // Writes all bytes at the current position; false when they could not all be written.
   bool WriteAll(const void* data, std::size_t size);
+  // Cuts the file to size bytes (or extends it with a hole).
+  bool Truncate(std::uint64_t size);
 
  private:
   int fd_ = -1;

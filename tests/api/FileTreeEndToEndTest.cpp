@@ -20,6 +20,7 @@
 
 #include "VeskHttp.h"
 #include "emulator/Emulator.h"
+#include "support/EmulatedDevice.h"
 #include "support/Notifications.h"
 
 namespace {
@@ -51,42 +52,16 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 // A device serving a fresh folder whose top-level folders "Public" and "Backup" are shares.
-class FileTreeEndToEnd : public ::testing::Test {
+class FileTreeEndToEnd : public vesk::test::EmulatedDeviceTest {
  protected:
-  explicit FileTreeEndToEnd(unsigned long long jobBytesPerSecond = 0) {
-    char pattern[] = "/tmp/vesk-e2e-XXXXXX";
-    root_ = mkdtemp(pattern);
-    fs::create_directory(root_ / "Public");
-    fs::create_directory(root_ / "Backup");
+  explicit FileTreeEndToEnd(unsigned long long jobBytesPerSecond = 0)
+      : EmulatedDeviceTest({"Public", "Backup"}, JobRate(jobBytesPerSecond)) {}
+
+  static vesk::emulator::EmulatorOptions JobRate(unsigned long long bytesPerSecond) {
     vesk::emulator::EmulatorOptions options;
-    options.root = root_.string();
-    options.tls = false;
-    options.jobBytesPerSecond = jobBytesPerSecond;
-    device_ = std::make_unique<vesk::emulator::Emulator>(options);
+    options.jobBytesPerSecond = bytesPerSecond;
+    return options;
   }
-  ~FileTreeEndToEnd() override {
-    device_.reset();
-    fs::remove_all(root_);
-  }
-
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(device_->Start(&error)) << error;
-    server_ = CVeskHttpServer(CVeskHttpServerInfo(L"127.0.0.1", L"admin", L"admin", 0, L""));
-    server_.SetFileStationPortNum(device_->Port());
-    ASSERT_EQ(server_.Login(VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SUCCESS);
-    files_ = server_.OpenFileStation();
-  }
-  void TearDown() override {
-    if (files_) {
-      EXPECT_EQ(server_.CloseFileStation(&files_), VESK_HTTP_SUCCESS);
-    }
-  }
-
-  fs::path root_;
-  std::unique_ptr<vesk::emulator::Emulator> device_;
-  CVeskHttpServer server_;
-  IVeskHttpFileStation* files_ = nullptr;
 };
 
 TEST_F(FileTreeEndToEnd, ListsAFolderPageByPageAsTheFileSystemHasIt) {

@@ -401,7 +401,7 @@ class Child {
 
 TEST(EmulatorProgramTest, ServesUntilSigterm) {
   Child child({"--port", "0", "--tls-port", "0", "--user", "u", "--password", "p", "--job-rate",
-               "1048576"});
+               "1048576", "--transfer-rate", "1048576", "--drop-after", "0", "--drop-count", "2"});
   ASSERT_TRUE(child.Started());
   // The first line names the plain URL.
   const std::string line = child.ReadLine();
@@ -421,9 +421,18 @@ TEST(EmulatorProgramTest, ServesUntilSigterm) {
 }
 
 TEST(EmulatorProgramTest, RefusesBadFlags) {
-  const std::vector<std::string> cases[] = {
-      {"--bogus"},      {"--port"},     {"--port", "65536"},  {"--tls-port", "x"},
-      {"--port", "-1"}, {"--job-rate"}, {"--job-rate", "-1"}, {"--job-rate", "1e6"}};
+  const std::vector<std::string> cases[] = {{"--bogus"},
+                                            {"--port"},
+                                            {"--port", "65536"},
+                                            {"--tls-port", "x"},
+                                            {"--port", "-1"},
+                                            {"--job-rate"},
+                                            {"--job-rate", "-1"},
+                                            {"--job-rate", "1e6"},
+                                            {"--transfer-rate", "x"},
+                                            {"--drop-after", "-1"},
+                                            {"--drop-count", "-1"},
+                                            {"--drop-count"}};
   for (const auto& args : cases) {
     Child child(args);
     ASSERT_TRUE(child.Started());

@@ -13,6 +13,7 @@
 #include "filestation/LoginReply.h"
 #include "filestation/ParserBase.h"
 #include "filestation/commands/FileTreeReplies.h"
+#include "filestation/commands/TransferReplies.h"
 #include "http/Encoding.h"
 #include "system/SystemReplies.h"
 
@@ -60,12 +61,16 @@ auto Fields(const JobStartReply& r) { return std::tie(r.jobId, r.status, r.succe
 auto Fields(const CGetFolderInfoJson& p) { return std::tie(p.status, p.entries); }
 auto Fields(const CGetPathInfoJson& p) { return std::tie(p.status, p.total, p.entries); }
 auto Fields(const CGetMoveStatusJson& p) { return std::tie(p.status, p.percent); }
+auto Fields(const CGetUploadIDJson& p) { return std::tie(p.status, p.uploadId); }
+auto Fields(const CGetChunkFileSizeJson& p) { return std::tie(p.status, p.size); }
 
 constexpr std::string_view kFullTree = R"([{"text":"Public","iconCls":"folder"}])";
 constexpr std::string_view kFullListing =
     R"({"status":0,"total":2,"datas":[{"filename":"a.txt","isfolder":0,"filesize":5,)"
     R"("epochmt":1,"mt":"t","privilege":755,"iscommpressed":1,"group":"g","owner":"o"}]})";
 constexpr std::string_view kFullJob = R"({"status":1,"filename":"f","percent":40})";
+constexpr std::string_view kFullUploadId = R"({"status":0,"upload_id":"u1"})";
+constexpr std::string_view kFullChunkSize = R"({"status":0,"size":40000})";
 
 // What every listing must respect, whatever it read.
 std::string ListingRules(const CGetPathInfoJson& p, int parsed) {
@@ -224,6 +229,15 @@ std::string CheckReplyParsers(const std::uint8_t* data, std::size_t size) {
       "CGetMoveStatusJson", input, kFullJob, [](const CGetMoveStatusJson& p, int) -> std::string {
         return p.status != 1 && p.percent != 0 ? "a percentage without status 1" : "";
       });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CGetUploadIDJson>("CGetUploadIDJson", input, kFullUploadId,
+                                          [](const CGetUploadIDJson&, int) { return ""; });
+  if (!failure.empty()) return failure;
+
+  failure =
+      CheckParser<CGetChunkFileSizeJson>("CGetChunkFileSizeJson", input, kFullChunkSize,
+                                         [](const CGetChunkFileSizeJson&, int) { return ""; });
   if (!failure.empty()) return failure;
 
   try {

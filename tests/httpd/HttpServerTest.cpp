@@ -479,13 +479,18 @@ TEST(HttpServerTest, BodyConsumerTakesTheBodyOrRefusesIt) {
     SCOPED_TRACE(refuse ? "refused" : "accepted");
     std::string consumed;
     std::string headPath, handlerBody = "untouched";
+    const BodyConsumer* made = nullptr;
+    const BodyConsumer* seen = nullptr;
     Handlers handlers;
     handlers.bodyConsumer = [&](const Request& head) {
       headPath = head.Path();
-      return std::make_unique<CollectingConsumer>(&consumed, refuse);
+      auto consumer = std::make_unique<CollectingConsumer>(&consumed, refuse);
+      made = consumer.get();
+      return consumer;
     };
     handlers.onRequest = [&](Request& request) {
       handlerBody = request.body;
+      seen = request.consumer;
       Response r;
       r.status = refuse ? 413 : 200;
       return r;
@@ -499,6 +504,78 @@ TEST(HttpServerTest, BodyConsumerTakesTheBodyOrRefusesIt) {
     EXPECT_EQ(headPath, "/upload/big.bin");
     EXPECT_TRUE(handlerBody.empty());
     EXPECT_TRUE(consumed == (refuse ? "" : upload)) << consumed.size();
+    EXPECT_EQ(seen, made);  // the handler reaches the consumer to finish its work
+  }
+}
+
+// Takes body bytes until it holds limit of them, then has the connection dropped.
+class DroppingConsumer : public BodyConsumer {
+ public:
+  DroppingConsumer(std::size_t limit, std::size_t* taken) : limit_(limit), taken_(taken) {}
+  bool Write(const char*, size_t size) override {
+    *taken_ += std::min(size, limit_ - *taken_);
+    return true;
+  }
+  bool DropConnection() const override { return *taken_ == limit_; }
+
+ private:
+  std::size_t limit_;
+  std::size_t* taken_;
+};
+
+TEST(HttpServerTest, BodyConsumerCanDropTheConnection) {
+  std::size_t taken = 0;
+  bool handled = false;
+  Handlers handlers;
+  handlers.bodyConsumer = [&](const Request&) {
+    return std::make_unique<DroppingConsumer>(100000, &taken);
+  };
+  handlers.onRequest = [&](Request&) {
+    handled = true;
+    return Response{};
+  };
+  auto server = StartServer(std::move(handlers));
+  Call call{Url(*server, "/upload"), "POST", {"Expect:"}};
+  call.body = std::string(4 << 20, 'u');
+  const Exchange exchange = Perform(call);
+  EXPECT_NE(exchange.code, CURLE_OK);
+  EXPECT_EQ(exchange.status, 0);
+  server->Stop();  // joins the connection's thread
+  EXPECT_EQ(taken, 100000u);
+  EXPECT_FALSE(handled);
+}
+
+TEST(HttpServerTest, FileBodiesAreSentFromTheirOffset) {
+  char path[] = "/tmp/vesk-httpd-file-XXXXXX";
+  FileDescriptor created(mkstemp(path));
+  ASSERT_TRUE(created.Valid());
+  unlink(path);
+  std::string content(300000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13 + i / 251);
+  ASSERT_EQ(write(created.Get(), content.data(), content.size()),
+            static_cast<ssize_t>(content.size()));
+  const CertificatePair cert = MakeSelfSignedCertificate("localhost", -1, 1);
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "HTTPS" : "HTTP");
+    Handlers handlers;
+    handlers.onRequest = [&](Request&) {
+      Response r;
+      r.file = FileDescriptor(dup(created.Get()));
+      r.fileOffset = 1234;
+      r.fileSize = content.size() - 1234 - 10;
+      return r;
+    };
+    ServerOptions options;
+    if (tls) {
+      options.tlsCertPem = cert.certPem;
+      options.tlsKeyPem = cert.keyPem;
+    }
+    auto server = StartServer(std::move(handlers), options);
+    const std::string url = (tls ? "https" : "http") + std::string("://127.0.0.1:") +
+                            std::to_string(server->Port()) + "/file";
+    const Exchange exchange = Perform({url});
+    ASSERT_EQ(exchange.code, CURLE_OK) << exchange.error;
+    EXPECT_TRUE(exchange.body == content.substr(1234, content.size() - 1234 - 10));
   }
 }
 

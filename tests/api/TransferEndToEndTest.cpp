@@ -1,0 +1,286 @@
+// Moving files between this computer and the device through the public API, against the
+// device emulator: round trips, interruptions and resumes, offsets beyond 4 GiB, cancel, and
+// the memory a large transfer takes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "VeskHttp.h"
+#include "emulator/Emulator.h"
+#include "support/EmulatedDevice.h"
+#include "support/Notifications.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr std::uint64_t kMiB = 1 << 20;
+constexpr std::uint64_t k4GiB = 4ULL << 30;
+
+// Writes size bytes of a pattern that differs at every position of a piece, in pieces, so that
+// large files never sit in memory; seed tells files apart.
+void WriteFile(const fs::path& path, std::uint64_t size, unsigned seed = 1) {
+  std::ofstream out(path, std::ios::binary);
+  std::string piece(kMiB, '\0');
+  for (std::uint64_t done = 0; done < size;) {
+    for (std::size_t i = 0; i < piece.size(); ++i)
+      piece[i] = static_cast<char>((done + i) * 2654435761u >> 13 ^ seed);
+    const auto n = std::min<std::uint64_t>(piece.size(), size - done);
+    out.write(piece.data(), static_cast<std::streamsize>(n));
+    done += n;
+  }
+}
+
+// The SHA-256 of bytes [from, from + length) of a file, or of all of it from `from` on.
+std::string Sha256(const fs::path& path, std::uint64_t from = 0, std::uint64_t length = ~0ULL) {
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from));
+  std::vector<char> buffer(kMiB);
+  while (length > 0 && in) {
+    in.read(buffer.data(),
+            static_cast<std::streamsize>(std::min<std::uint64_t>(buffer.size(), length)));
+    const auto n = static_cast<std::uint64_t>(in.gcount());
+    if (n == 0) break;
+    EVP_DigestUpdate(ctx.get(), buffer.data(), n);
+    length -= n;
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_DigestFinal_ex(ctx.get(), digest, &size);
+  return std::string(reinterpret_cast<char*>(digest), size);
+}
+
+// The totals of a synchronous transfer; can set a cancel flag once a total passes a mark.
+struct Progress {
+  static void Record(void* self, long long total) {
+    auto* p = static_cast<Progress*>(self);
+    if (total < p->last) p->backwards = true;
+    p->last = total;
+    if (p->cancelFlag && total >= p->cancelAt) *p->cancelFlag = 1;
+  }
+  long long last = 0;
+  bool backwards = false;
+  int* cancelFlag = nullptr;
+  long long cancelAt = 0;
+};
+
+// A device serving a fresh folder with the share "Public" (holding the folder ".uploads"), and
+// a local folder.
+class TransferEndToEnd : public vesk::test::EmulatedDeviceTest {
+ protected:
+  TransferEndToEnd() : EmulatedDeviceTest({"Public"}) {
+    fs::create_directories(root_ / "Public" / ".uploads");
+    char pattern[] = "/tmp/vesk-local-XXXXXX";
+    local_ = mkdtemp(pattern);
+  }
+  ~TransferEndToEnd() override { fs::remove_all(local_); }
+
+  fs::path Device(const std::string& name) const { return root_ / "Public" / name; }
+  fs::path Local(const std::string& name) const { return local_ / name; }
+  void Faults(long long dropAfter, unsigned long long rate = 0, int count = 1) {
+    vesk::emulator::TransferFaults faults;
+    faults.bytesPerSecond = rate;
+    faults.dropAfterBytes = dropAfter;
+    faults.dropCount = count;
+    device_->SetTransferFaults(faults);
+  }
+
+  fs::path local_;
+};
+
+TEST_F(TransferEndToEnd, FilesOfEverySizeMakeTheRoundTripUnchanged) {
+  for (const std::uint64_t size : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{65535},
+                                   std::uint64_t{65536}, 5 * kMiB + 3}) {
+    SCOPED_TRACE(size);
+    const std::string name = "file " + std::to_string(size) + ".bin";
+    WriteFile(Local(name), size, static_cast<unsigned>(size));
+    Progress up;
+    ASSERT_EQ(files_->UploadFile(Local(name).wstring().c_str(), L"/Public", nullptr, &up,
+                                 &Progress::Record),
+              VESK_HTTP_SUCCESS);
+    EXPECT_EQ(Sha256(Device(name)), Sha256(Local(name)));
+    EXPECT_EQ(up.last, static_cast<long long>(size));
+    EXPECT_FALSE(up.backwards);
+
+    Progress down;
+    const fs::path back = Local("back " + name);
+    ASSERT_EQ(files_->DownloadFile((L"/Public/" + fs::path(name).wstring()).c_str(),
+                                   back.wstring().c_str(), 0, nullptr, &down, &Progress::Record),
+              VESK_HTTP_SUCCESS);
+    EXPECT_EQ(Sha256(back), Sha256(Local(name)));
+    EXPECT_EQ(fs::file_size(back), size);
+    EXPECT_EQ(down.last, static_cast<long long>(size));
+    EXPECT_FALSE(down.backwards);
+  }
+}
+
+TEST_F(TransferEndToEnd, AnInterruptedDownloadResumesFromTheLocalFilesSize) {
+  WriteFile(Device("big.bin"), 3 * kMiB + 17);
+  Faults(kMiB);
+  const std::wstring local = Local("big.bin").wstring();
+  EXPECT_EQ(files_->DownloadFile(L"/Public/big.bin", local.c_str(), 0, nullptr, nullptr, nullptr),
+            VESK_HTTP_SEND_FAILED);
+  const auto kept = fs::file_size(Local("big.bin"));
+  ASSERT_GT(kept, 0u);
+  ASSERT_LE(kept, kMiB);
+  EXPECT_EQ(Sha256(Local("big.bin")), Sha256(Device("big.bin"), 0, kept));
+
+  Progress progress;
+  ASSERT_EQ(files_->DownloadFile(L"/Public/big.bin", local.c_str(), static_cast<long long>(kept),
+                                 nullptr, &progress, &Progress::Record),
+            VESK_HTTP_SUCCESS);
+  EXPECT_EQ(Sha256(Local("big.bin")), Sha256(Device("big.bin")));
+  EXPECT_EQ(progress.last, static_cast<long long>(3 * kMiB + 17));
+}
+
+TEST_F(TransferEndToEnd, AnInterruptedChunkedUploadResumesWhereTheDeviceStopped) {
+  const std::uint64_t size = 4 * kMiB + 5;
+  WriteFile(Local("data.bin"), size, 9);
+  const timespec times[2] = {{1700000900, 0}, {1500000000, 0}};  // read lately, written long ago
+  ASSERT_EQ(utimensat(AT_FDCWD, Local("data.bin").c_str(), times, 0), 0);
+
+  std::wstring id;
+  ASSERT_EQ(files_->StartChunkedUpload(L"/Public/.uploads", nullptr, &id), VESK_HTTP_SUCCESS);
+  ASSERT_FALSE(id.empty());
+  const std::wstring local = Local("data.bin").wstring();
+  // Every attempt is cut, also the one the HTTP engine makes by itself when a reused
+  // connection breaks before any reply (it sends the request again on a fresh one).
+  Faults(2 * kMiB, 0, -1);
+  EXPECT_EQ(files_->ChunkedUploadFile(local.c_str(), L"/Public", L"renamed.bin", id.c_str(),
+                                      L"/Public/.uploads", nullptr, nullptr, nullptr),
+            VESK_HTTP_SEND_FAILED);
+  EXPECT_FALSE(fs::exists(Device("renamed.bin")));
+
+  device_->SetTransferFaults({});
+  Progress progress;
+  ASSERT_EQ(files_->ChunkedUploadFile(local.c_str(), L"/Public", L"renamed.bin", id.c_str(),
+                                      L"/Public/.uploads", nullptr, &progress, &Progress::Record),
+            VESK_HTTP_SUCCESS);
+  EXPECT_EQ(Sha256(Device("renamed.bin")), Sha256(Local("data.bin")));
+  EXPECT_EQ(progress.last, static_cast<long long>(size));
+  struct stat st {};
+  ASSERT_EQ(stat(Device("renamed.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1500000000);
+  // The finished upload is gone from the device's list of unfinished ones.
+  EXPECT_EQ(files_->DeleteChunkedUploadFile(id.c_str(), L"/Public/.uploads", nullptr),
+            VESK_HTTP_DEVICE_STATUS_5);
+
+  // An upload given up on is deleted.
+  std::wstring other;
+  ASSERT_EQ(files_->StartChunkedUpload(L"/Public/.uploads", nullptr, &other), VESK_HTTP_SUCCESS);
+  EXPECT_NE(other, id);
+  EXPECT_EQ(files_->DeleteChunkedUploadFile(other.c_str(), L"/Public/.uploads", nullptr),
+            VESK_HTTP_SUCCESS);
+  EXPECT_EQ(files_->ChunkedUploadFile(local.c_str(), L"/Public", L"", other.c_str(),
+                                      L"/Public/.uploads", nullptr, nullptr, nullptr),
+            VESK_HTTP_CHUNK_STATUS_5);
+}
+
+TEST_F(TransferEndToEnd, ADownloadResumedBeyond4GiBWritesAtTheRightPlace) {
+  // Both files are sparse: only their last mebibyte holds data.
+  const std::uint64_t size = k4GiB + kMiB;
+  WriteFile(Device("tail.tmp"), kMiB, 5);
+  {
+    std::ofstream(Device("huge.bin"), std::ios::binary).close();
+    fs::resize_file(Device("huge.bin"), k4GiB);
+    std::ofstream out(Device("huge.bin"), std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(k4GiB));
+    std::ifstream tail(Device("tail.tmp"), std::ios::binary);
+    out << tail.rdbuf();
+  }
+  ASSERT_EQ(fs::file_size(Device("huge.bin")), size);
+  std::ofstream(Local("huge.bin"), std::ios::binary).close();
+  fs::resize_file(Local("huge.bin"), k4GiB);
+
+  Progress progress;
+  ASSERT_EQ(
+      files_->DownloadFile(L"/Public/huge.bin", Local("huge.bin").wstring().c_str(),
+                           static_cast<long long>(k4GiB), nullptr, &progress, &Progress::Record),
+      VESK_HTTP_SUCCESS);
+  EXPECT_EQ(fs::file_size(Local("huge.bin")), size);
+  EXPECT_EQ(Sha256(Local("huge.bin"), k4GiB), Sha256(Device("tail.tmp")));
+  EXPECT_EQ(progress.last, static_cast<long long>(size));
+}
+
+TEST_F(TransferEndToEnd, CancelEndsATransferPromptlyAndKeepsWhatArrived) {
+  // At this rate each transfer would take about 30 seconds.
+  const std::uint64_t size = 8 * kMiB;
+  WriteFile(Device("slow.bin"), size, 3);
+  WriteFile(Local("up.bin"), size, 4);
+  Faults(-1, 256 * 1024, -1);
+
+  int cancel = 0;
+  Progress progress{.cancelFlag = &cancel, .cancelAt = 256 * 1024};
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(files_->DownloadFile(L"/Public/slow.bin", Local("slow.bin").wstring().c_str(), 0,
+                                 &cancel, &progress, &Progress::Record),
+            VESK_HTTP_CANCELLED);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+  const auto kept = fs::file_size(Local("slow.bin"));
+  EXPECT_GE(kept, static_cast<std::uint64_t>(progress.last));
+  EXPECT_LT(kept, size);
+  EXPECT_EQ(Sha256(Local("slow.bin")), Sha256(Device("slow.bin"), 0, kept));
+
+  // An upload cancelled half-way leaves nothing at the destination.
+  cancel = 0;
+  progress = Progress{.cancelFlag = &cancel, .cancelAt = 256 * 1024};
+  started = std::chrono::steady_clock::now();
+  EXPECT_EQ(files_->UploadFile(Local("up.bin").wstring().c_str(), L"/Public", &cancel, &progress,
+                               &Progress::Record),
+            VESK_HTTP_CANCELLED);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+  EXPECT_FALSE(fs::exists(Device("up.bin")));
+
+  // The asynchronous form stops on Cancel and reports the cancel as its result.
+  vesk::test::FileNotes notes;
+  IVeskHttpFileStationRequestBase* request =
+      files_->DownloadFileAsync(L"/Public/slow.bin", Local("async.bin").wstring().c_str(), 0,
+                                &notes, &vesk::test::FileNotes::Record);
+  ASSERT_NE(request, nullptr);
+  ASSERT_TRUE(notes.WaitForNotes(1));  // a first piece arrived
+  started = std::chrono::steady_clock::now();
+  request->Cancel();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+  ASSERT_TRUE(notes.WaitForCompletions());
+  EXPECT_EQ(notes.Notes().back().result, VESK_HTTP_CANCELLED);
+  files_->CloseRequest(&request);
+}
+
+// The high-water mark of this process's resident memory, in bytes.
+std::uint64_t PeakResidentBytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+}
+
+TEST_F(TransferEndToEnd, ALargeTransferTakesBoundedMemory) {
+  // The device runs in this process too, so the bound covers both ends of the transfer.
+  const std::uint64_t size = 256 * kMiB;
+  WriteFile(Local("large.bin"), size, 6);
+  const std::uint64_t before = PeakResidentBytes();
+  ASSERT_EQ(files_->UploadFile(Local("large.bin").wstring().c_str(), L"/Public", nullptr, nullptr,
+                               nullptr),
+            VESK_HTTP_SUCCESS);
+  ASSERT_EQ(files_->DownloadFile(L"/Public/large.bin", Local("back.bin").wstring().c_str(), 0,
+                                 nullptr, nullptr, nullptr),
+            VESK_HTTP_SUCCESS);
+  EXPECT_LT(PeakResidentBytes() - before, 48 * kMiB);
+  EXPECT_EQ(fs::file_size(Local("back.bin")), size);
+  EXPECT_EQ(Sha256(Local("back.bin")), Sha256(Local("large.bin")));
+}
+
+}  // namespace
