@@ -291,6 +291,12 @@ TEST_F(Transfers, FailedDownloadsNeverPassAsFileData) {
               c.result);
     EXPECT_EQ(Read("f.bin"), c.file);
   }
+  // A local file that takes no more bytes fails the download as a local failure.
+  if (std::filesystem::exists("/dev/full")) {
+    device_.Enqueue({.body = "data"});
+    EXPECT_EQ(station_.DownloadFile(L"/P/f", L"/dev/full", 0, nullptr, nullptr, nullptr),
+              VESK_HTTP_INVALID_REQUEST);
+  }
   // A local file that cannot be opened for writing: nothing is asked of the device.
   const std::size_t sent = Sent();
   EXPECT_EQ(station_.DownloadFile(L"/P/f", dir_.wstring().c_str(), 0, nullptr, nullptr, nullptr),
