@@ -43,15 +43,9 @@ std::optional<std::string> DecodeComponent(std::string_view text) {
 
 FieldSet FieldSet::Parse(std::string_view text) {
   FieldSet set;
-  while (!text.empty()) {
-    const std::size_t amp = text.find('&');
-    const std::string_view piece = text.substr(0, amp);
-    text = amp == std::string_view::npos ? std::string_view() : text.substr(amp + 1);
-    if (piece.empty()) continue;
-    const std::size_t eq = piece.find('=');
-    std::optional<std::string> name = DecodeComponent(piece.substr(0, eq));
-    std::optional<std::string> value =
-        eq == std::string_view::npos ? std::string() : DecodeComponent(piece.substr(eq + 1));
+  for (const auto& [rawName, rawValue] : httpd::SplitUrlEncoded(text)) {
+    std::optional<std::string> name = DecodeComponent(rawName);
+    std::optional<std::string> value = DecodeComponent(rawValue);
     if (!name || !value) throw BadRequest("malformed percent-encoding");
     set.fields_.emplace_back(std::move(*name), std::move(*value));
   }

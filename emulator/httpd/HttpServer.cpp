@@ -84,21 +84,24 @@ std::string PercentDecode(std::string_view text, bool plusIsSpace) {
   return out;
 }
 
-Fields ParseUrlEncoded(std::string_view text) {
-  Fields fields;
+std::vector<std::pair<std::string_view, std::string_view>> SplitUrlEncoded(std::string_view text) {
+  std::vector<std::pair<std::string_view, std::string_view>> pieces;
   while (!text.empty()) {
     const std::size_t amp = text.find('&');
     const std::string_view piece = text.substr(0, amp);
     text = amp == std::string_view::npos ? std::string_view() : text.substr(amp + 1);
     if (piece.empty()) continue;
     const std::size_t eq = piece.find('=');
-    if (eq == std::string_view::npos) {
-      fields.emplace_back(PercentDecode(piece, true), std::string());
-    } else {
-      fields.emplace_back(PercentDecode(piece.substr(0, eq), true),
-                          PercentDecode(piece.substr(eq + 1), true));
-    }
+    pieces.emplace_back(piece.substr(0, eq),
+                        eq == std::string_view::npos ? std::string_view() : piece.substr(eq + 1));
   }
+  return pieces;
+}
+
+Fields ParseUrlEncoded(std::string_view text) {
+  Fields fields;
+  for (const auto& [name, value] : SplitUrlEncoded(text))
+    fields.emplace_back(PercentDecode(name, true), PercentDecode(value, true));
   return fields;
 }
 

@@ -41,6 +41,10 @@ int HexDigitValue(char c);
 // '=' is a name with an empty value.
 Fields ParseUrlEncoded(std::string_view text);
 
+// The pieces of "a=1&b=2" as raw (still escaped) name/value views into text, in order. Empty
+// pieces are skipped; a piece without '=' is a name with an empty value.
+std::vector<std::pair<std::string_view, std::string_view>> SplitUrlEncoded(std::string_view text);
+
 class BodyConsumer;
 
 // One request as it arrived.
