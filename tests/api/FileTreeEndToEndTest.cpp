@@ -60,6 +60,7 @@ class FileTreeEndToEnd : public vesk::test::EmulatedDeviceTest {
   static vesk::emulator::EmulatorOptions JobRate(unsigned long long bytesPerSecond) {
     vesk::emulator::EmulatorOptions options;
     options.jobBytesPerSecond = bytesPerSecond;
+    options.tls = false;
     return options;
   }
 };

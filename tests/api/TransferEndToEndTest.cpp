@@ -128,6 +128,40 @@ TEST_F(TransferEndToEnd, FilesOfEverySizeMakeTheRoundTripUnchanged) {
   }
 }
 
+TEST_F(TransferEndToEnd, AsynchronousTransfersOverHttpsReportEveryPiece) {
+  CVeskHttpServer secure(CVeskHttpServerInfo(L"127.0.0.1", L"admin", L"admin", 1, L""));
+  secure.SetFileStationSSLPortNum(device_->TlsPort());
+  ASSERT_EQ(secure.Login(VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SUCCESS);
+  IVeskHttpFileStation* files = secure.OpenFileStation();
+  const std::uint64_t size = 3 * kMiB + 1;
+  WriteFile(Local("tls.bin"), size, 8);
+
+  using Notes = vesk::test::FileNotes;
+  auto run = [&](IVeskHttpFileStationRequestBase* request, Notes& notes, int operation) {
+    ASSERT_NE(request, nullptr);
+    ASSERT_TRUE(notes.WaitForCompletions());
+    const auto all = notes.Notes();
+    long long last = 0;
+    for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+      EXPECT_EQ(all[i].operation, operation);
+      EXPECT_GT(all[i].bytes, last);
+      last = all[i].bytes;
+    }
+    EXPECT_EQ(last, static_cast<long long>(size));
+    EXPECT_EQ(all.back().result, VESK_HTTP_SUCCESS);
+    files->CloseRequest(&request);
+  };
+  Notes up, down;
+  run(files->UploadFileAsync(Local("tls.bin").wstring().c_str(), L"/Public", &up, &Notes::Record),
+      up, VESK_HTTP_OP_UPLOAD_FILE);
+  EXPECT_EQ(Sha256(Device("tls.bin")), Sha256(Local("tls.bin")));
+  run(files->DownloadFileAsync(L"/Public/tls.bin", Local("tls back.bin").wstring().c_str(), 0,
+                               &down, &Notes::Record),
+      down, VESK_HTTP_OP_DOWNLOAD_FILE);
+  EXPECT_EQ(Sha256(Local("tls back.bin")), Sha256(Local("tls.bin")));
+  EXPECT_EQ(secure.CloseFileStation(&files), VESK_HTTP_SUCCESS);
+}
+
 TEST_F(TransferEndToEnd, AnInterruptedDownloadResumesFromTheLocalFilesSize) {
   WriteFile(Device("big.bin"), 3 * kMiB + 17);
   Faults(kMiB);

@@ -24,7 +24,6 @@ class EmulatedDeviceTest : public ::testing::Test {
     root_ = mkdtemp(pattern);
     for (const char* share : shares) std::filesystem::create_directory(root_ / share);
     options.root = root_.string();
-    options.tls = false;
     device_ = std::make_unique<emulator::Emulator>(options);
   }
   ~EmulatedDeviceTest() override {
@@ -37,6 +36,7 @@ class EmulatedDeviceTest : public ::testing::Test {
     ASSERT_TRUE(device_->Start(&error)) << error;
     server_ = CVeskHttpServer(CVeskHttpServerInfo(L"127.0.0.1", L"admin", L"admin", 0, L""));
     server_.SetFileStationPortNum(device_->Port());
+    server_.SetFileStationSSLPortNum(device_->TlsPort());
     ASSERT_EQ(server_.Login(VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SUCCESS);
     files_ = server_.OpenFileStation();
   }
