@@ -22,16 +22,16 @@ class DiscardBody : public httpd::BodyConsumer {
   bool Write(const char*, std::size_t) override { return false; }
 };
 
-// True when the request's body is to be refused for its framing or its size (see Router).
-// Sets *status to the refusal's HTTP status.
-bool RefusedBody(const httpd::Request& request, int* status, std::string* reason) {
+// True when the request's body is to be refused for its framing or, unless it streams, its
+// size (see Router). Sets *status to the refusal's HTTP status.
+bool RefusedBody(const httpd::Request& request, bool streams, int* status, std::string* reason) {
   if (request.Header("Transfer-Encoding")) {
     *status = 411;
     *reason = "a request body needs a Content-Length";
     return true;
   }
   const std::string* length = request.Header("Content-Length");
-  if (!length) return false;
+  if (!length || streams) return false;
   const auto size = ParseDecimal(Trim(*length), Router::kMaxBody);
   if (!size) {
     *status = 413;
@@ -83,7 +83,7 @@ std::unique_ptr<httpd::BodyConsumer> Router::BodyConsumerFor(const httpd::Reques
     } catch (const HttpError&) {
     }
   }
-  if (RefusedBody(head, &status, &reason)) return std::make_unique<DiscardBody>();
+  if (RefusedBody(head, false, &status, &reason)) return std::make_unique<DiscardBody>();
   return nullptr;
 }
 
@@ -139,11 +139,7 @@ httpd::Response Router::Dispatch(httpd::Request& request) const {
   if (!match) return refusal;
   int status = 0;
   std::string reason;
-  if (match->body) {
-    if (request.Header("Transfer-Encoding")) {
-      return ErrorReply(411, "a request body needs a Content-Length");
-    }
-  } else if (RefusedBody(request, &status, &reason)) {
+  if (RefusedBody(request, match->body != nullptr, &status, &reason)) {
     return ErrorReply(status, reason);
   }
   return match->endpoint(Call{device_, request, query});
