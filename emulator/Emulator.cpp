@@ -20,6 +20,9 @@ std::vector<Route> AllRoutes() {
   for (Route& route : FileTreeRoutes()) routes.push_back(std::move(route));
   for (Route& route : SystemServiceRoutes()) routes.push_back(std::move(route));
   for (Route& route : TransferRoutes()) routes.push_back(std::move(route));
+  for (Route& route : ShareRoutes()) routes.push_back(std::move(route));
+  for (Route& route : ArchiveRoutes()) routes.push_back(std::move(route));
+  for (Route& route : DeviceInfoRoutes()) routes.push_back(std::move(route));
   return routes;
 }
 

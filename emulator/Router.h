@@ -70,6 +70,9 @@ std::vector<Route> FileServiceRoutes();
 std::vector<Route> FileTreeRoutes();
 std::vector<Route> SystemServiceRoutes();
 std::vector<Route> TransferRoutes();
+std::vector<Route> ShareRoutes();
+std::vector<Route> ArchiveRoutes();
+std::vector<Route> DeviceInfoRoutes();
 
 // Answers requests by the route table. Before an endpoint runs:
 //  - an unknown path, or a known path with an unknown or missing function: 404;

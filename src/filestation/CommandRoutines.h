@@ -40,4 +40,19 @@ void RunStartChunkedUpload(FSRequest& request);
 void RunChunkedUpload(FSRequest& request);
 void RunDeleteChunkedUpload(FSRequest& request);
 
+// Share links: create (two exchanges), list, delete.
+void RunCreateShareLink(FSRequest& request);
+void RunGetShareList(FSRequest& request);
+void RunDeleteShare(FSRequest& request);
+
+// Archives: compress and extract, following the device's job, and list an archive.
+void RunCompress(FSRequest& request);
+void RunGetExtractList(FSRequest& request);
+void RunExtract(FSRequest& request);
+
+// The device's addresses and its video transcoding queue.
+void RunGetDomainIPList(FSRequest& request);
+void RunVideoQueue(FSRequest& request);
+void RunDeleteTranscode(FSRequest& request);
+
 }  // namespace vesk

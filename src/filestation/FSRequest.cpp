@@ -85,6 +85,33 @@ void FSRequest::Execute() {
     case FS_CMD_DELETE_CHUNKED_UPLOAD:
       RunDeleteChunkedUpload(*this);
       break;
+    case FS_CMD_SHARE_LINK:
+      RunCreateShareLink(*this);
+      break;
+    case FS_CMD_GET_SHARE_LIST:
+      RunGetShareList(*this);
+      break;
+    case FS_CMD_DELETE_SHARE:
+      RunDeleteShare(*this);
+      break;
+    case FS_CMD_COMPRESS:
+      RunCompress(*this);
+      break;
+    case FS_CMD_GET_EXTRACT_LIST:
+      RunGetExtractList(*this);
+      break;
+    case FS_CMD_EXTRACT:
+      RunExtract(*this);
+      break;
+    case FS_CMD_GET_DOMAIN_IP_LIST:
+      RunGetDomainIPList(*this);
+      break;
+    case FS_CMD_VIDEO_QUEUE:
+      RunVideoQueue(*this);
+      break;
+    case FS_CMD_DELETE_TRANSCODE:
+      RunDeleteTranscode(*this);
+      break;
     default:
       SetResult(VESK_HTTP_INVALID_REQUEST);  // no routine for this command
       break;

@@ -1,7 +1,11 @@
 #include "filestation/FileStation.h"
 
+#include <algorithm>
+#include <array>
+
 #include "filestation/Commands.h"
 #include "http/ComputerIdentity.h"
+#include "http/Encoding.h"
 
 namespace vesk {
 namespace {
@@ -88,134 +92,12 @@ int FileStation::Close() {
   return result;
 }
 
-VESK_HTTP_RESULT FileStation::Pending(int command, int* cancelFlag) {
-  return Sync(
-      command, cancelFlag, [](FSRequestDescriptor&) {}, kNoOutputs);
-}
-
-VESK_HTTP_REQUEST FileStation::PendingAsync(int command, void* userData,
-                                            VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return Async(command, userData, notify, [](FSRequestDescriptor&) {});
-}
-
 int FileStation::CloseRequest(IVeskHttpFileStationRequestBase** request) {
   try {
     return requests_.Close(request);
   } catch (...) {
     return 1;
   }
-}
-
-VESK_HTTP_RESULT FileStation::GetViewerURL(const wchar_t* /*filePath*/, std::wstring* /*url*/) {
-  return Pending(0, nullptr);
-}
-
-VESK_HTTP_RESULT FileStation::GetThumbnailURL(const wchar_t* /*filePath*/, std::wstring* /*url*/) {
-  return Pending(0, nullptr);
-}
-
-VESK_HTTP_RESULT FileStation::CreateShareLink(CVeskHttpShareLinkInfo /*info*/, int* cancelFlag,
-                                              CVeskHttpShareLink* /*link*/) {
-  return Pending(FS_CMD_SHARE_LINK, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::GetShareLinkList(int /*limit*/, int* cancelFlag,
-                                               std::vector<CVeskHttpShareLink>* /*list*/) {
-  return Pending(FS_CMD_GET_SHARE_LIST, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::DeleteShareLink(CVeskHttpShareLink /*link*/, int* cancelFlag) {
-  return Pending(FS_CMD_DELETE_SHARE, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::CompressFile(const wchar_t* /*archiveName*/,
-                                           const wchar_t* /*folderPath*/, int /*fileCount*/,
-                                           const std::vector<const wchar_t*>& /*names*/,
-                                           int /*format*/, const wchar_t* /*password*/,
-                                           int /*level*/, int /*encryption*/, int /*updateMode*/,
-                                           int* cancelFlag, void* /*userData*/,
-                                           VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
-  return Pending(FS_CMD_COMPRESS, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::GetExtractList(const wchar_t* /*archivePath*/, int /*startIndex*/,
-                                             int /*limit*/, int* cancelFlag,
-                                             std::vector<CVeskHttpExtractEntry>* /*list*/) {
-  return Pending(FS_CMD_GET_EXTRACT_LIST, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::ExtractFile(
-    const wchar_t* /*archivePath*/, const wchar_t* /*destFolder*/, const wchar_t* /*password*/,
-    int /*mode*/, int /*fileCount*/, const std::vector<const wchar_t*>& /*names*/,
-    int /*overwrite*/, int /*pathMode*/, int* cancelFlag, void* /*userData*/,
-    VESK_HTTP_PROGRESS_CALLBACK /*progress*/) {
-  return Pending(FS_CMD_EXTRACT, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::GetDomainIPList(int* cancelFlag, CVeskHttpNASInfo* /*info*/) {
-  return Pending(FS_CMD_GET_DOMAIN_IP_LIST, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::AddVideoTranscode(const wchar_t* /*path*/, int* cancelFlag) {
-  return Pending(FS_CMD_VIDEO_QUEUE, cancelFlag);
-}
-
-VESK_HTTP_RESULT FileStation::DeleteVideoTranscode(const wchar_t* /*path*/, int* cancelFlag) {
-  return Pending(FS_CMD_DELETE_TRANSCODE, cancelFlag);
-}
-
-VESK_HTTP_REQUEST FileStation::CreateShareLinkAsync(CVeskHttpShareLinkInfo /*info*/, void* userData,
-                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_SHARE_LINK, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::GetShareLinkListAsync(int /*limit*/, void* userData,
-                                                     VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_GET_SHARE_LIST, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::DeleteShareLinkAsync(CVeskHttpShareLink /*link*/, void* userData,
-                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_DELETE_SHARE, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::CompressFileAsync(const wchar_t* /*archiveName*/,
-                                                 const wchar_t* /*folderPath*/, int /*fileCount*/,
-                                                 const std::vector<const wchar_t*>& /*names*/,
-                                                 int /*format*/, const wchar_t* /*password*/,
-                                                 int /*level*/, int /*encryption*/,
-                                                 int /*updateMode*/, void* userData,
-                                                 VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_COMPRESS, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::GetExtractListAsync(const wchar_t* /*archivePath*/,
-                                                   int /*startIndex*/, int /*limit*/,
-                                                   void* userData,
-                                                   VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_GET_EXTRACT_LIST, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::ExtractFileAsync(
-    const wchar_t* /*archivePath*/, const wchar_t* /*destFolder*/, const wchar_t* /*password*/,
-    int /*mode*/, int /*fileCount*/, const std::vector<const wchar_t*>& /*names*/,
-    int /*overwrite*/, int /*pathMode*/, void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_EXTRACT, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::GetDomainIPListAsync(void* userData,
-                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_GET_DOMAIN_IP_LIST, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::AddVideoTranscodeAsync(const wchar_t* /*path*/, void* userData,
-                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_VIDEO_QUEUE, userData, notify);
-}
-
-VESK_HTTP_REQUEST FileStation::DeleteVideoTranscodeAsync(const wchar_t* /*path*/, void* userData,
-                                                         VESK_HTTP_NOTIFY_CALLBACK notify) {
-  return PendingAsync(FS_CMD_DELETE_TRANSCODE, userData, notify);
 }
 
 // ---- share roots and folder listings ----
@@ -752,6 +634,341 @@ VESK_HTTP_REQUEST FileStation::DeleteChunkedUploadFileAsync(const wchar_t* uploa
                                                             VESK_HTTP_NOTIFY_CALLBACK notify) {
   return Async(FS_CMD_DELETE_CHUNKED_UPLOAD, userData, notify,
                [&](FSRequestDescriptor& d) { FillChunkDelete(d, uploadId, tempFolder); });
+}
+
+// ---- share links ----
+
+void FileStation::FillShareLink(FSRequestDescriptor& d, const CVeskHttpShareLinkInfo& info) const {
+  const std::wstring path = info.GetShareFilePath();
+  const std::wstring dateTime = info.GetDateTime();
+  d.stringParams[L"datetime"] = dateTime;
+  d.stringParams[L"passwrod"] = info.GetPassword();
+  d.stringParams[L"hostname"] = connection_.host;
+  d.stringParams[L"filepath"] = SplitDevicePath(path).first;
+  d.stringParams[L"filename"] = path;
+  d.intParams[L"downloadtype"] = 2;
+  d.intParams[L"validdurationtype"] = dateTime == L"0" ? 1 : 2;
+  d.intParams[L"networktype"] = 1;
+  d.intParams[L"useSSL"] = info.IsSecureMode();
+}
+
+namespace {
+
+void FillShareList(FSRequestDescriptor& d, int limit) {
+  d.stringParams[L"SortDir"] = L"ASC";
+  d.stringParams[L"SortField"] = L"filename";
+  d.intParams[L"startIndex"] = 0;
+  d.intParams[L"limit"] = limit;
+}
+
+void FillShareDelete(FSRequestDescriptor& d, const CVeskHttpShareLink& link) {
+  d.stringParams[L"filename"] = link.GetFileName();
+  d.stringParams[L"sharelink"] = link.GetURL();
+}
+
+}  // namespace
+
+VESK_HTTP_RESULT FileStation::CreateShareLink(CVeskHttpShareLinkInfo info, int* cancelFlag,
+                                              CVeskHttpShareLink* link) {
+  return Sync(
+      FS_CMD_SHARE_LINK, cancelFlag, [&](FSRequestDescriptor& d) { FillShareLink(d, info); },
+      [&](FSRequest& r) {
+        if (link) *link = r.Out().shareLink;
+      });
+}
+
+VESK_HTTP_RESULT FileStation::GetShareLinkList(int limit, int* cancelFlag,
+                                               std::vector<CVeskHttpShareLink>* list) {
+  return Sync(
+      FS_CMD_GET_SHARE_LIST, cancelFlag, [&](FSRequestDescriptor& d) { FillShareList(d, limit); },
+      [&](FSRequest& r) { AppendTo(list, r.Out().shareLinks); });
+}
+
+VESK_HTTP_RESULT FileStation::DeleteShareLink(CVeskHttpShareLink link, int* cancelFlag) {
+  return Sync(
+      FS_CMD_DELETE_SHARE, cancelFlag, [&](FSRequestDescriptor& d) { FillShareDelete(d, link); },
+      kNoOutputs);
+}
+
+VESK_HTTP_REQUEST FileStation::CreateShareLinkAsync(CVeskHttpShareLinkInfo info, void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_SHARE_LINK, userData, notify,
+               [&](FSRequestDescriptor& d) { FillShareLink(d, info); });
+}
+
+VESK_HTTP_REQUEST FileStation::GetShareLinkListAsync(int limit, void* userData,
+                                                     VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_GET_SHARE_LIST, userData, notify,
+               [&](FSRequestDescriptor& d) { FillShareList(d, limit); });
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteShareLinkAsync(CVeskHttpShareLink link, void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_DELETE_SHARE, userData, notify,
+               [&](FSRequestDescriptor& d) { FillShareDelete(d, link); });
+}
+
+// ---- archives ----
+
+namespace {
+
+// The word a table gives an argument, or nothing for a value outside the table: the key is
+// then left out and its field sent empty.
+template <std::size_t N>
+void PutWord(FSRequestDescriptor& d, const wchar_t* key, int value,
+             const std::array<const wchar_t*, N>& words) {
+  if (value >= 0 && value < static_cast<int>(N)) d.stringParams[key] = words[value];
+}
+
+// A list of names holds no null pointer.
+bool NamesValid(const std::vector<const wchar_t*>& names) {
+  return std::find(names.begin(), names.end(), nullptr) == names.end();
+}
+
+// A list of names as form fields, "<field>=<name>&" for each, every name percent-encoded on
+// its own so that "&", "=" or "%" in a name stay inside its field.
+std::wstring NameList(const std::vector<const wchar_t*>& names, const wchar_t* field) {
+  std::wstring out;
+  for (const wchar_t* name : names) {
+    std::wstring encoded = name;
+    UrlEncode(encoded);
+    out.append(field).append(L"=").append(encoded).append(L"&");
+  }
+  return out;
+}
+
+// An archive path as the device takes it: its folder and its name joined by "/", whichever
+// separator it had (a path without one becomes the path twice).
+std::wstring ArchivePath(const wchar_t* archivePath) {
+  auto [folder, name] = SplitDevicePath(Text(archivePath));
+  return folder + L"/" + name;
+}
+
+struct CompressArgs {
+  const wchar_t* archiveName;
+  const wchar_t* folderPath;
+  int fileCount;
+  const std::vector<const wchar_t*>& names;
+  int format;
+  const wchar_t* password;
+  int level;
+  int encryption;
+  int updateMode;
+};
+
+void FillCompress(FSRequestDescriptor& d, const CompressArgs& a) {
+  d.stringParams[L"compressName"] = Text(a.archiveName);
+  PutWord(d, L"compressFormat", a.format, std::array{L"zip", L"7z"});
+  d.stringParams[L"password"] = Text(a.password);
+  PutWord(d, L"compressLevel", a.level, std::array{L"normal", L"large", L"fast"});
+  PutWord(d, L"compressEncrypt", a.encryption, std::array{L"AES256", L"ZipCrypto"});
+  PutWord(d, L"compressUpdateMode", a.updateMode, std::array{L"1", L"2", L"3", L"4"});
+  d.stringParams[L"compressFilePath"] = Text(a.folderPath);
+  d.stringParams[L"compressFileNameList"] = NameList(a.names, L"compress_file");
+  d.intParams[L"totalFileNum"] = a.fileCount;
+}
+
+void FillExtractList(FSRequestDescriptor& d, const wchar_t* archivePath, int startIndex,
+                     int limit) {
+  d.stringParams[L"ExtractedFile"] = ArchivePath(archivePath);
+  d.stringParams[L"Sort"] = L"filename";
+  d.stringParams[L"SortDir"] = L"ASC";
+  d.intParams[L"startIndex"] = startIndex;
+  d.intParams[L"limit"] = limit;
+}
+
+struct ExtractArgs {
+  const wchar_t* archivePath;
+  const wchar_t* destFolder;
+  const wchar_t* password;
+  int mode;
+  int fileCount;
+  const std::vector<const wchar_t*>& names;
+  int overwrite;
+  int pathMode;
+};
+
+void FillExtract(FSRequestDescriptor& d, const ExtractArgs& a) {
+  d.stringParams[L"ExtractedFile"] = ArchivePath(a.archivePath);
+  d.stringParams[L"destPath"] = Text(a.destFolder);
+  if (a.mode == 0) {
+    d.stringParams[L"extractMode"] = L"extract_all";
+    d.intParams[L"partTotalFileNum"] = 0;
+  } else if (a.mode == 1) {
+    d.stringParams[L"extractMode"] = L"extract_part";
+    d.intParams[L"partTotalFileNum"] = a.fileCount;
+    d.stringParams[L"extractFileNameList"] = NameList(a.names, L"part_file");
+  }
+  d.stringParams[L"password"] = Text(a.password);
+  // Any non-zero argument asks the device to replace existing files.
+  d.intParams[L"overWrite"] = a.overwrite != 0 ? 1 : 0;
+  PutWord(d, L"extractPathMode", a.pathMode, std::array{L"none", L"full"});
+}
+
+}  // namespace
+
+VESK_HTTP_RESULT FileStation::CompressFile(const wchar_t* archiveName, const wchar_t* folderPath,
+                                           int fileCount, const std::vector<const wchar_t*>& names,
+                                           int format, const wchar_t* password, int level,
+                                           int encryption, int updateMode, int* cancelFlag,
+                                           void* userData, VESK_HTTP_PROGRESS_CALLBACK progress) {
+  if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
+  if (!NamesValid(names)) return VESK_HTTP_INVALID_REQUEST;
+  const CompressArgs args{archiveName, folderPath, fileCount,  names,     format,
+                          password,    level,      encryption, updateMode};
+  return Sync(
+      FS_CMD_COMPRESS, cancelFlag, [&](FSRequestDescriptor& d) { FillCompress(d, args); },
+      kNoOutputs, userData, progress);
+}
+
+VESK_HTTP_REQUEST FileStation::CompressFileAsync(const wchar_t* archiveName,
+                                                 const wchar_t* folderPath, int fileCount,
+                                                 const std::vector<const wchar_t*>& names,
+                                                 int format, const wchar_t* password, int level,
+                                                 int encryption, int updateMode, void* userData,
+                                                 VESK_HTTP_NOTIFY_CALLBACK notify) {
+  if (!NamesValid(names)) return nullptr;
+  const CompressArgs args{archiveName, folderPath, fileCount,  names,     format,
+                          password,    level,      encryption, updateMode};
+  return Async(FS_CMD_COMPRESS, userData, notify,
+               [&](FSRequestDescriptor& d) { FillCompress(d, args); });
+}
+
+VESK_HTTP_RESULT FileStation::GetExtractList(const wchar_t* archivePath, int startIndex, int limit,
+                                             int* cancelFlag,
+                                             std::vector<CVeskHttpExtractEntry>* list) {
+  return Sync(
+      FS_CMD_GET_EXTRACT_LIST, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillExtractList(d, archivePath, startIndex, limit); },
+      [&](FSRequest& r) { AppendTo(list, r.Out().extractEntries); });
+}
+
+VESK_HTTP_REQUEST FileStation::GetExtractListAsync(const wchar_t* archivePath, int startIndex,
+                                                   int limit, void* userData,
+                                                   VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_GET_EXTRACT_LIST, userData, notify,
+               [&](FSRequestDescriptor& d) { FillExtractList(d, archivePath, startIndex, limit); });
+}
+
+VESK_HTTP_RESULT FileStation::ExtractFile(const wchar_t* archivePath, const wchar_t* destFolder,
+                                          const wchar_t* password, int mode, int fileCount,
+                                          const std::vector<const wchar_t*>& names, int overwrite,
+                                          int pathMode, int* cancelFlag, void* userData,
+                                          VESK_HTTP_PROGRESS_CALLBACK progress) {
+  if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
+  if (mode == 1 && !NamesValid(names)) return VESK_HTTP_INVALID_REQUEST;
+  const ExtractArgs args{archivePath, destFolder, password,  mode,
+                         fileCount,   names,      overwrite, pathMode};
+  return Sync(
+      FS_CMD_EXTRACT, cancelFlag, [&](FSRequestDescriptor& d) { FillExtract(d, args); }, kNoOutputs,
+      userData, progress);
+}
+
+VESK_HTTP_REQUEST FileStation::ExtractFileAsync(const wchar_t* archivePath,
+                                                const wchar_t* destFolder, const wchar_t* password,
+                                                int mode, int fileCount,
+                                                const std::vector<const wchar_t*>& names,
+                                                int overwrite, int pathMode, void* userData,
+                                                VESK_HTTP_NOTIFY_CALLBACK notify) {
+  if (mode == 1 && !NamesValid(names)) return nullptr;
+  const ExtractArgs args{archivePath, destFolder, password,  mode,
+                         fileCount,   names,      overwrite, pathMode};
+  return Async(FS_CMD_EXTRACT, userData, notify,
+               [&](FSRequestDescriptor& d) { FillExtract(d, args); });
+}
+
+// ---- addresses, video transcoding, viewer and thumbnail links ----
+
+namespace {
+
+void FillVideo(FSRequestDescriptor& d, const wchar_t* path, const wchar_t* folderKey,
+               const wchar_t* nameKey) {
+  auto [folder, name] = SplitDevicePath(Text(path));
+  d.stringParams[folderKey] = std::move(folder);
+  d.stringParams[nameKey] = std::move(name);
+}
+
+void FillAddVideo(FSRequestDescriptor& d, const wchar_t* path) {
+  FillVideo(d, path, L"VideoTranscodeFilePath", L"VideoTranscodeFileName");
+}
+
+void FillDeleteVideo(FSRequestDescriptor& d, const wchar_t* path) {
+  FillVideo(d, path, L"DeleteVideoTranscodeFilePath", L"DeleteVideoTranscodeFileName");
+}
+
+}  // namespace
+
+VESK_HTTP_RESULT FileStation::GetDomainIPList(int* cancelFlag, CVeskHttpNASInfo* info) {
+  return Sync(
+      FS_CMD_GET_DOMAIN_IP_LIST, cancelFlag, [](FSRequestDescriptor&) {},
+      [&](FSRequest& r) {
+        if (info) *info = r.Out().nasInfo;
+      });
+}
+
+VESK_HTTP_REQUEST FileStation::GetDomainIPListAsync(void* userData,
+                                                    VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_GET_DOMAIN_IP_LIST, userData, notify, [](FSRequestDescriptor&) {});
+}
+
+VESK_HTTP_RESULT FileStation::AddVideoTranscode(const wchar_t* path, int* cancelFlag) {
+  return Sync(
+      FS_CMD_VIDEO_QUEUE, cancelFlag, [&](FSRequestDescriptor& d) { FillAddVideo(d, path); },
+      kNoOutputs);
+}
+
+VESK_HTTP_REQUEST FileStation::AddVideoTranscodeAsync(const wchar_t* path, void* userData,
+                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_VIDEO_QUEUE, userData, notify,
+               [&](FSRequestDescriptor& d) { FillAddVideo(d, path); });
+}
+
+VESK_HTTP_RESULT FileStation::DeleteVideoTranscode(const wchar_t* path, int* cancelFlag) {
+  return Sync(
+      FS_CMD_DELETE_TRANSCODE, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillDeleteVideo(d, path); }, kNoOutputs);
+}
+
+VESK_HTTP_REQUEST FileStation::DeleteVideoTranscodeAsync(const wchar_t* path, void* userData,
+                                                         VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_DELETE_TRANSCODE, userData, notify,
+               [&](FSRequestDescriptor& d) { FillDeleteVideo(d, path); });
+}
+
+VESK_HTTP_RESULT FileStation::BuildFileURL(const wchar_t* filePath, bool viewer,
+                                           std::wstring* url) const {
+  if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
+  if (!url) return VESK_HTTP_INVALID_REQUEST;
+  try {
+    // Every value is percent-encoded, so that a name with "&", "#" or "?" opens the file it
+    // names; the name after "utilRequest.cgi/" is what a browser offers to save the file as.
+    auto [folder, name] = SplitDevicePath(Text(filePath));
+    std::wstring sid = sid_;
+    UrlEncode(folder);
+    UrlEncode(name);
+    UrlEncode(sid);
+    const int ssl = connection_.ssl == 1;
+    std::wstring link = (ssl ? L"https://" : L"http://") + connection_.host + L":" +
+                        std::to_wstring(ssl ? sslPort_ : port_) +
+                        L"/cgi-bin/filemanager/utilRequest.cgi";
+    if (viewer)
+      link += L"/" + name + L"?func=get_viewer&sid=" + sid + L"&source_path=" + folder +
+              L"&source_file=" + name;
+    else
+      link += L"?func=get_thumb&sid=" + sid + L"&path=" + folder + L"&name=" + name + L"&size=80";
+    *url = std::move(link);
+    return VESK_HTTP_SUCCESS;
+  } catch (...) {
+    return VESK_HTTP_INVALID_REQUEST;
+  }
+}
+
+VESK_HTTP_RESULT FileStation::GetViewerURL(const wchar_t* filePath, std::wstring* url) {
+  return BuildFileURL(filePath, true, url);
+}
+
+VESK_HTTP_RESULT FileStation::GetThumbnailURL(const wchar_t* filePath, std::wstring* url) {
+  return BuildFileURL(filePath, false, url);
 }
 
 }  // namespace vesk

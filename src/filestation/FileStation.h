@@ -205,9 +205,9 @@ class FileStation final : public IVeskHttpFileStation, public Station<FSRequest>
   VESK_HTTP_REQUEST DownloadAsync(std::pair<std::wstring, std::wstring> source,
                                   const wchar_t* localPath, long long offset, void* userData,
                                   VESK_HTTP_NOTIFY_CALLBACK notify);
-  // Operations whose command has no routine yet: they reach the dispatcher's answer.
-  VESK_HTTP_RESULT Pending(int command, int* cancelFlag);
-  VESK_HTTP_REQUEST PendingAsync(int command, void* userData, VESK_HTTP_NOTIFY_CALLBACK notify);
+  void FillShareLink(FSRequestDescriptor& d, const CVeskHttpShareLinkInfo& info) const;
+  // A link to the device's viewer or thumbnail of a file, with the login session's sid.
+  VESK_HTTP_RESULT BuildFileURL(const wchar_t* filePath, bool viewer, std::wstring* url) const;
 
   std::wstring computerName_;
   std::wstring systemSid_;

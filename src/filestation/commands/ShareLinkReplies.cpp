@@ -1,0 +1,1 @@
+#include "filestation/commands/ShareLinkReplies.h"
