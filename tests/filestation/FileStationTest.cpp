@@ -2,9 +2,11 @@
 // test server: the bytes the device receives and the results its replies give.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -289,23 +291,22 @@ TEST(FSRequest, CancellingARunningRequestEndsItWithCancelledPromptly) {
   EXPECT_EQ(got[0].operation, VESK_HTTP_OP_NONE);
 }
 
-TEST(FileStation, UnfinishedOperationsAnswerInvalidRequestAndNotLoggedInAfterClose) {
+TEST(FileStation, ReleasedHandlesAreForgottenAndNothingRunsAfterClose) {
   ScriptedServer device;
   device.Enqueue(JsonReply(R"({"status":1,"sid":"s"})"));
   FileStation fileStation;
   fileStation.SetPorts(device.Port(), 443);
   ASSERT_EQ(fileStation.Login(L"127.0.0.1", L"admin", L"secret", 0, L""), VESK_HTTP_SUCCESS);
   IVeskHttpFileStation* station = &fileStation;
-  CVeskHttpNASInfo info;
-  EXPECT_EQ(station->GetDomainIPList(nullptr, &info), VESK_HTTP_INVALID_REQUEST);
+  device.Enqueue(JsonReply(R"({"status":1,"success":"true"})"));
   Notes notes;
   IVeskHttpFileStationRequestBase* handle =
-      station->GetExtractListAsync(L"/Public/a.zip", 0, 10, &notes, &Notes::Record);
+      station->RenameFileAsync(L"/Public/a", L"b", &notes, &Notes::Record);
   ASSERT_NE(handle, nullptr);
   ASSERT_TRUE(notes.WaitForNotes(1));
   const auto got = notes.Notes();
-  EXPECT_EQ(got[0].result, VESK_HTTP_INVALID_REQUEST);
-  EXPECT_EQ(got[0].operation, VESK_HTTP_OP_GET_EXTRACT_LIST);
+  EXPECT_EQ(got[0].result, VESK_HTTP_SUCCESS);
+  EXPECT_EQ(got[0].operation, VESK_HTTP_OP_RENAME_FILE);
   EXPECT_EQ(got[0].request, handle);
   EXPECT_EQ(station->CloseRequest(&handle), 1);
   EXPECT_EQ(handle, nullptr);
@@ -317,7 +318,7 @@ TEST(FileStation, UnfinishedOperationsAnswerInvalidRequestAndNotLoggedInAfterClo
   EXPECT_EQ(station->GetShareFolderList(nullptr, &list), VESK_HTTP_NOT_LOGGED_IN);
   EXPECT_EQ(station->GetShareFolderListAsync(nullptr, nullptr), nullptr);
   EXPECT_EQ(fileStation.Close(), VESK_HTTP_NOT_LOGGED_IN);
-  EXPECT_EQ(device.Requests().size(), 2u);  // login and logout only
+  EXPECT_EQ(device.Requests().size(), 3u);  // login, rename and logout only
 }
 
 TEST(FileStation, ManyThreadsShareOneStation) {

@@ -12,7 +12,10 @@
 
 #include "filestation/LoginReply.h"
 #include "filestation/ParserBase.h"
+#include "filestation/commands/AddressReplies.h"
+#include "filestation/commands/ArchiveReplies.h"
 #include "filestation/commands/FileTreeReplies.h"
+#include "filestation/commands/ShareLinkReplies.h"
 #include "filestation/commands/TransferReplies.h"
 #include "http/Encoding.h"
 #include "system/SystemReplies.h"
@@ -25,6 +28,16 @@ static bool operator==(const PathInfoEntry& a, const PathInfoEntry& b) {
                   a.group, a.owner) == std::tie(b.name, b.permissionText, b.isFolder,
                                                 b.isCompressed, b.size, b.modifyTimeText, b.group,
                                                 b.owner);
+}
+
+static bool operator==(const ExtractListEntry& a, const ExtractListEntry& b) {
+  return std::tie(a.name, a.isFolder, a.size, a.compressedSize, a.modifyTimeText) ==
+         std::tie(b.name, b.isFolder, b.size, b.compressedSize, b.modifyTimeText);
+}
+
+static bool operator==(const ShareListEntry& a, const ShareListEntry& b) {
+  return std::tie(a.shareId, a.fileName, a.downloadLink, a.creator, a.expiry) ==
+         std::tie(b.shareId, b.fileName, b.downloadLink, b.creator, b.expiry);
 }
 
 namespace fuzz {
@@ -63,6 +76,17 @@ auto Fields(const CGetPathInfoJson& p) { return std::tie(p.status, p.total, p.en
 auto Fields(const CGetMoveStatusJson& p) { return std::tie(p.status, p.percent); }
 auto Fields(const CGetUploadIDJson& p) { return std::tie(p.status, p.uploadId); }
 auto Fields(const CGetChunkFileSizeJson& p) { return std::tie(p.status, p.size); }
+auto Fields(const CWebFileManGetLinkXml& p) { return std::tie(p.status, p.link, p.expiry); }
+auto Fields(const CWebFileManCreateLinkXml& p) { return std::tie(p.status, p.success); }
+auto Fields(const CShareLinkListJson& p) {
+  return std::tie(p.status, p.maxShareCount, p.total, p.entries);
+}
+auto Fields(const CGetDomainIPListJson& p) {
+  return std::tie(p.status, p.cloudHostName, p.externalIP, p.localIP, p.hostIP);
+}
+auto Fields(const CGetListExtractedFileInfoJson& p) {
+  return std::tie(p.status, p.total, p.elementCount, p.entries);
+}
 
 constexpr std::string_view kFullTree = R"([{"text":"Public","iconCls":"folder"}])";
 constexpr std::string_view kFullListing =
@@ -71,6 +95,33 @@ constexpr std::string_view kFullListing =
 constexpr std::string_view kFullJob = R"({"status":1,"filename":"f","percent":40})";
 constexpr std::string_view kFullUploadId = R"({"status":0,"upload_id":"u1"})";
 constexpr std::string_view kFullChunkSize = R"({"status":0,"size":40000})";
+constexpr std::string_view kFullGetLink =
+    R"({"status":1,"link_url":"https:\/\/h\/s?id=1","expire_time":"2030\/01\/02"})";
+constexpr std::string_view kFullCreateLink = R"({"status":1,"success":"true"})";
+constexpr std::string_view kFullShareList =
+    R"({"status":1,"max_share_file":9,"total":1,"datas":[{"ssid":"s","filename":"f",)"
+    R"("expire_time":"e","download_link":"d","creator":"c"}]})";
+constexpr std::string_view kFullAddresses =
+    R"({"status":1,"farlinknas_hn":"c","external_ip":"e","local_ip":"l","host_ip":"h"})";
+
+// What FindReplyValue must respect for any key: a value it finds is not empty, does not begin
+// with a colon and holds none of the characters the scan skips or ends at.
+std::string ScannedValueRules(std::string_view input) {
+  for (const char* key : {"status", "link_url", "\"", ":"}) {
+    std::wstring value = L"untouched";
+    if (!FindReplyValue(key, input, value)) {
+      if (value != L"untouched") return "FindReplyValue wrote a value it did not find";
+      continue;
+    }
+    if (value.empty() || value.front() == L':' ||
+        value.find_first_of(L"\" ,}") != std::wstring::npos)
+      return std::string("FindReplyValue gave a value it should have ended or skipped: ") + key;
+  }
+  return "";
+}
+constexpr std::string_view kFullArchiveList =
+    R"({"status":0,"total":2,"datas":[{"filename":"a","isfolder":1,"filesize":"5000000000",)"
+    R"("compress_size":7,"mt":"t"},{"filename":""}]})";
 
 // What every listing must respect, whatever it read.
 std::string ListingRules(const CGetPathInfoJson& p, int parsed) {
@@ -238,6 +289,62 @@ std::string CheckReplyParsers(const std::uint8_t* data, std::size_t size) {
   failure =
       CheckParser<CGetChunkFileSizeJson>("CGetChunkFileSizeJson", input, kFullChunkSize,
                                          [](const CGetChunkFileSizeJson&, int) { return ""; });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CGetListExtractedFileInfoJson>(
+      "CGetListExtractedFileInfoJson", input, kFullArchiveList,
+      [](const CGetListExtractedFileInfoJson& p, int parsed) -> std::string {
+        if (parsed == -1 && !p.entries.empty()) return "entries from a reply not parsed";
+        if (!p.entries.empty() && p.total == 0) return "entries from an empty archive";
+        if (p.entries.size() > static_cast<std::size_t>(p.elementCount))
+          return "more entries than elements";
+        for (const ExtractListEntry& e : p.entries)
+          if (e.name.empty()) return "an entry without a name";
+        return "";
+      });
+  if (!failure.empty()) return failure;
+
+  // Without a "status" value the scanned replies read nothing.
+  std::wstring statusText;
+  const bool hasStatus = FindReplyValue("status", input, statusText);
+  failure = CheckParser<CWebFileManGetLinkXml>(
+      "CWebFileManGetLinkXml", input, kFullGetLink,
+      [&](const CWebFileManGetLinkXml& p, int parsed) -> std::string {
+        if (parsed != 1) return "did not report success";
+        if (p.status != 1 && p.status != -1) return "status not 1 or -1";
+        if (!hasStatus && (p.status != -1 || !p.link.empty() || !p.expiry.empty()))
+          return "values read from a reply without a status";
+        if (p.link.find(L'\\') != std::wstring::npos || p.expiry.find(L'\\') != std::wstring::npos)
+          return "a backslash left in a value";
+        return "";
+      });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CWebFileManCreateLinkXml>(
+      "CWebFileManCreateLinkXml", input, kFullCreateLink,
+      [&](const CWebFileManCreateLinkXml& p, int parsed) -> std::string {
+        if (parsed != 1) return "did not report success";
+        if (p.status != 1 && p.status != -1) return "status not 1 or -1";
+        if (!IsFlag(p.success)) return "success is not 0 or 1";
+        if (!hasStatus && (p.status != -1 || p.success != 0))
+          return "values read from a reply without a status";
+        return "";
+      });
+  if (!failure.empty()) return failure;
+
+  failure = ScannedValueRules(input);
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CShareLinkListJson>(
+      "CShareLinkListJson", input, kFullShareList,
+      [](const CShareLinkListJson& p, int) -> std::string {
+        return !p.entries.empty() && p.total < 1 ? "links from a list whose total is not 1 or more"
+                                                 : "";
+      });
+  if (!failure.empty()) return failure;
+
+  failure = CheckParser<CGetDomainIPListJson>("CGetDomainIPListJson", input, kFullAddresses,
+                                              [](const CGetDomainIPListJson&, int) { return ""; });
   if (!failure.empty()) return failure;
 
   try {

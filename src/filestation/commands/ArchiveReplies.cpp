@@ -1,1 +1,34 @@
 #include "filestation/commands/ArchiveReplies.h"
+
+namespace vesk {
+
+void CGetListExtractedFileInfoJson::Reset() { *this = CGetListExtractedFileInfoJson(); }
+
+bool CGetListExtractedFileInfoJson::ReadMembers(const Json::Value& root) {
+  status = 0;
+  if (!ReadLenientIntMember(root, "status", status) || !ReadLenientIntMember(root, "total", total))
+    return false;
+  if (total == 0) return true;
+  const Json::Value* datas = FindMember(root, "datas");
+  if (!datas || !datas->isArray()) return true;
+
+  elementCount = static_cast<int>(datas->size());
+  for (Json::ArrayIndex i = 0; i < datas->size(); ++i) {
+    const Json::Value& element = (*datas)[i];
+    if (!element.isObject()) continue;  // no name: not an entry
+    ExtractListEntry entry;
+    if (!ReadTextMember(element, "filename", entry.name)) return false;
+    if (entry.name.empty()) continue;
+    std::int64_t folder = 0;
+    if (!ReadLenientInt64Member(element, "isfolder", folder) ||
+        !ReadLenientInt64Member(element, "filesize", entry.size) ||
+        !ReadLenientInt64Member(element, "compress_size", entry.compressedSize) ||
+        !ReadTextMember(element, "mt", entry.modifyTimeText))
+      return false;
+    entry.isFolder = folder == 1;
+    entries.push_back(std::move(entry));
+  }
+  return true;
+}
+
+}  // namespace vesk

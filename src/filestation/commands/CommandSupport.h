@@ -1,7 +1,9 @@
 // What the file-service command families share: reading listing replies, the device-status
-// tables and the filling of status records.
+// tables, the filling of status records and the pace of following a device job.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "VeskHttp.h"
@@ -57,6 +59,58 @@ inline bool ReadStatReply(FSRequest& request) {
   if (!ReadListing(request, reply)) return false;
   StoreFileStatuses(request, reply);
   return true;
+}
+
+// A form POST to a utilRequest function, with the request's sid in the query; false with the
+// result set when it failed.
+inline bool PostForm(FSRequest& r, const wchar_t* function, std::string body) {
+  std::wstring sid;
+  if (!r.Encode(r.Str(L"sid"), sid)) return false;
+  return r.Call(
+      {.path = L"filemanager/utilRequest.cgi?func=" + std::wstring(function) + L"&sid=" + sid,
+       .post = true,
+       .headers = RequestHeaders::Form,
+       .body = std::move(body)});
+}
+
+// ---- following a device job ----
+
+// The state of a device job as its status queries have read it.
+struct JobState {
+  int percent = 0;     // the job's percentage so far
+  int lastStatus = 0;  // the device status of the last query that was read; 0 before any
+};
+
+// The first status query follows the start at once; later ones are spaced by a pause that
+// starts here and doubles up to the maximum.
+inline constexpr std::chrono::milliseconds kFirstPollInterval{100};
+inline constexpr std::chrono::milliseconds kMaxPollInterval{1000};
+// A job whose status cannot be read this many times in a row is given up with the last
+// failure's result: the device is gone or no longer knows the job.
+inline constexpr int kMaxFailedQueries = 5;
+
+// Follows a device job. `query(state)` makes one status query: it sets the request's result
+// (0 or VESK_HTTP_IN_PROGRESS when the status was read and the job is fine, another code when
+// the query failed), updates the state and reports progress. Polling ends when the cancel flag
+// is set (also during a pause, at once), when the job reached 100 percent, when the last status
+// read is 0 or below (so a failure of the very first query ends it), or after
+// kMaxFailedQueries failed queries in a row.
+template <typename Query>
+JobState FollowJob(FSRequest& request, Query&& query) {
+  JobState state;
+  int failures = 0;
+  std::chrono::milliseconds interval{0};
+  // A pause of zero only looks at the flag: a job cancelled already is not queried.
+  while (request.Pause(interval)) {
+    interval = std::clamp(interval * 2, kFirstPollInterval, kMaxPollInterval);
+    query(state);
+    const int result = request.Result();
+    failures = result == VESK_HTTP_SUCCESS || result == VESK_HTTP_IN_PROGRESS ? 0 : failures + 1;
+    if (request.FlagSet() || state.percent >= 100 || state.lastStatus <= 0 ||
+        failures >= kMaxFailedQueries)
+      break;
+  }
+  return state;
 }
 
 }  // namespace vesk

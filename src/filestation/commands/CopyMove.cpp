@@ -1,38 +1,22 @@
 // Copy and move: the device runs them as jobs whose status the routine polls.
-#include <algorithm>
-#include <chrono>
-
 #include "filestation/CommandRoutines.h"
 #include "filestation/FSRequest.h"
+#include "filestation/commands/CommandSupport.h"
 #include "filestation/commands/FileTreeReplies.h"
 #include "http/Encoding.h"
 
 namespace vesk {
 namespace {
 
-using namespace std::chrono_literals;
-
-// Polling a job: the first status query follows the start at once, later ones are spaced
-// by a pause that doubles up to this.
-constexpr auto kMaxPollInterval = 1000ms;
-constexpr auto kFirstPollInterval = 100ms;
-// A job whose status cannot be read this many times in a row is given up with the last
-// failure's result: the device is gone or no longer knows the job.
-constexpr int kMaxFailedQueries = 5;
-
 // The form both jobs start with.
 bool StartJob(FSRequest& r, const wchar_t* function) {
-  std::wstring sid;
   std::string file, source, dest;
-  if (!r.Encode(r.Str(L"sid"), sid) || !r.Encode(r.Str(L"sourcefilename"), file) ||
-      !r.Encode(r.Str(L"sourcepath"), source) || !r.Encode(r.Str(L"destpath"), dest))
+  if (!r.Encode(r.Str(L"sourcefilename"), file) || !r.Encode(r.Str(L"sourcepath"), source) ||
+      !r.Encode(r.Str(L"destpath"), dest))
     return false;
-  return r.Call(
-      {.path = L"filemanager/utilRequest.cgi?func=" + std::wstring(function) + L"&sid=" + sid,
-       .post = true,
-       .headers = RequestHeaders::Form,
-       .body = "source_file=" + file + "&source_total=1&source_path=" + source +
-               "&dest_path=" + dest + "&mode=" + std::to_string(r.Int(L"mode"))});
+  return PostForm(r, function,
+                  "source_file=" + file + "&source_total=1&source_path=" + source +
+                      "&dest_path=" + dest + "&mode=" + std::to_string(r.Int(L"mode")));
 }
 
 // Follows the job named by the request's pid until it is done, fails or is cancelled,
@@ -46,31 +30,24 @@ void PollJob(FSRequest& r, const wchar_t* statusFunction) {
   const std::wstring query = L"filemanager/utilRequest.cgi?func=" + std::wstring(statusFunction) +
                              L"&sid=" + sid + L"&pid=" +
                              std::to_wstring(LeadingDecimal64(ToUtf8(r.Out().pid)));
-  int percent = 0, lastStatus = 0, failures = 0;
-  auto interval = 0ms;
-  while (true) {
-    if (interval > 0ms && !r.Pause(interval)) break;  // cancelled while waiting
-    interval = std::clamp(interval * 2, kFirstPollInterval, kMaxPollInterval);
-
+  const JobState state = FollowJob(r, [&](JobState& job) {
     if (r.Call({.path = query})) {
       CGetMoveStatusJson reply;
       if (reply.Parse(r.ReplyText()) != 1) {
         r.SetResult(VESK_HTTP_SERVER_FAILED);
       } else {
-        lastStatus = reply.status;
+        job.lastStatus = reply.status;
         if (reply.status == 0) {
           r.SetResult(VESK_HTTP_SERVER_FAILED);
         } else {
-          percent = reply.percent;
+          job.percent = reply.percent;
           r.SetResult(VESK_HTTP_SUCCESS);
         }
       }
     }
-    failures = r.Result() == VESK_HTTP_SUCCESS ? 0 : failures + 1;
-    if (percent < 100) r.ReportJobProgress(percent);
-    if (r.FlagSet() || percent >= 100 || lastStatus <= 0 || failures >= kMaxFailedQueries) break;
-  }
-  if (percent == 100) r.ReportJobProgress(100);
+    if (job.percent < 100) r.ReportJobProgress(job.percent);
+  });
+  if (state.percent == 100) r.ReportJobProgress(100);
 }
 
 }  // namespace

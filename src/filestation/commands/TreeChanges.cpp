@@ -17,17 +17,6 @@ int ChangeResult(const std::string& reply, bool status2Refused) {
   return VESK_HTTP_SUCCESS;
 }
 
-// A form POST to a utilRequest function; false with the result set when it failed.
-bool PostForm(FSRequest& r, const wchar_t* function, const std::string& body) {
-  std::wstring sid;
-  if (!r.Encode(r.Str(L"sid"), sid)) return false;
-  return r.Call(
-      {.path = L"filemanager/utilRequest.cgi?func=" + std::wstring(function) + L"&sid=" + sid,
-       .post = true,
-       .headers = RequestHeaders::Form,
-       .body = body});
-}
-
 }  // namespace
 
 void RunCreateFolder(FSRequest& r) {
