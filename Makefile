@@ -2,7 +2,8 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 600
 
-.PHONY: deps build test build-asan test-asan bench format format-check clean
+.PHONY: deps build demo test build-asan test-asan build-tsan test-tsan bench package docs format \
+        format-check clean fuzz
 
 deps:
 	scripts/install-deps
@@ -14,6 +15,10 @@ build: deps
 test: build
 	cd build && ctest $(CTEST_FLAGS)
 
+# A tour of the vesk command line against a device emulator it starts and stops itself.
+demo: build
+	scripts/demo build
+
 build-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESK_SANITIZE=ON
 	cmake --build build-asan -j $(JOBS)
@@ -22,9 +27,46 @@ test-asan: build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest $(CTEST_FLAGS)
 
+# The suite under ThreadSanitizer; any report fails the test that made it. The packaging
+# checks build programs of their own against the library and are left to the other builds.
+build-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_TSAN=ON
+	cmake --build build-tsan -j $(JOBS)
+
+test-tsan: build-tsan
+	cd build-tsan && TSAN_OPTIONS=second_deadlock_stack=1 ctest $(CTEST_FLAGS) -E '^packaging\.'
+
 bench: build
 	build/bench/transport_bench
 	build/bench/transfer_bench
+
+# .deb packages of the library, its development files and the programs, into build/packages.
+package: build
+	cd build && cpack -G DEB
+
+# The API reference and the guide as HTML, into build/docs/html (Doxygen; an undocumented
+# public member fails it).
+docs: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build --target docs
+
+# The fuzzers, built with clang in build-fuzz/: each target runs for FUZZ_SECONDS from its
+# corpus (tests/fuzz/corpus/TARGET) with its dictionary; new inputs and crashing ones go to
+# build-fuzz/fuzz-scratch/TARGET, never into the corpus. Not part of CI.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= reply_parsers form multipart paths
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+	set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/fuzz-scratch/$$t; \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; \
+	  ASAN_OPTIONS=malloc_context_size=0:quarantine_size_mb=64 \
+	    build-fuzz/tests/fuzz/$${t}_fuzzer -dict=tests/fuzz/$$t.dict \
+	    -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/fuzz-scratch/$$t- \
+	    build-fuzz/fuzz-scratch/$$t tests/fuzz/corpus/$$t; \
+	done
 
 format: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
@@ -33,4 +75,4 @@ format-check: deps
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan

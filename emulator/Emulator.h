@@ -5,7 +5,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <ctime>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vesk::emulator {
@@ -28,6 +31,16 @@ struct TransferFaults {
   int dropCount = -1;
 };
 
+// The addresses get_domain_ip_list reports. Each one not set is read from the machine when it
+// is asked for: the cloud name is the host name (gethostname), the local address the first
+// private IPv4 address of an interface that is up (else the first other non-loopback one,
+// else 127.0.0.1), the external address the first public IPv4 address (else the local one),
+// and the host address the bind address (the local one when binding to 0.0.0.0). A value set
+// to "" is reported empty.
+struct DeviceAddresses {
+  std::optional<std::string> cloudName, externalIp, localIp, hostIp;
+};
+
 struct EmulatorOptions {
   std::string root;  // folder whose top-level folders are the share roots (may be empty)
   std::string user = "admin", password = "admin";
@@ -37,11 +50,16 @@ struct EmulatorOptions {
   bool tls = true;                // serve HTTPS as well
   std::string certFile, keyFile;  // PEM files; empty = generate a self-signed certificate
   std::string serverName = "vesk-emulator";
-  // Throttles copy and move jobs to about this many bytes a second (each item counts as one
-  // byte more), so that their progress can be followed; 0 = as fast as the disk goes. A
-  // throttled move copies and removes instead of renaming.
+  // Throttles copy, move, compress and extract jobs to about this many bytes a second (each
+  // item counts as one byte more), so that their progress can be followed and they can be
+  // cancelled; 0 = as fast as the disk goes. A throttled move copies and removes instead of
+  // renaming.
   unsigned long long jobBytesPerSecond = 0;
   TransferFaults faults;  // played from the start; see SetTransferFaults
+  DeviceAddresses addresses;
+  // The device's clock, for the expiry of share links; empty: the system's. Tests set it to
+  // follow a link past its expiry without waiting.
+  std::function<std::time_t()> clock;
 };
 
 // Both ports serve one device: one session table, one state. Start, Stop and the accessors
@@ -59,8 +77,9 @@ class Emulator {
   bool Start(std::string* error);
   // Stops listening, cuts every transfer in progress (a throttled one at once: what a chunked
   // upload received so far stays), waits for every request in progress, stops every copy or move
-  // job where it is (what it copied so far stays) and waits for it, and forgets every session and
-  // job (the web file manager switch stays as it is). Safe to call more than once.
+  // job where it is (what it copied so far stays) and every compression or extraction (which
+  // removes what it wrote) and waits for them, and forgets every session and job (the web file
+  // manager switch stays as it is). Safe to call more than once.
   void Stop();
 
   unsigned short Port() const;         // bound plain port, 0 when stopped
@@ -73,7 +92,7 @@ class Emulator {
   // Stop ends every throttle wait at once.
   void SetTransferFaults(const TransferFaults& faults);
 
-  // Waits until the copy or move job pid has ended or its percent is above percent, or until
+  // Waits until the job pid (of any kind) has ended or its percent is above percent, or until
   // timeout: true unless the time ran out or there is no such job. For tests and tools that
   // follow a job without polling its status.
   bool WaitForJob(long long pid, int percent, std::chrono::milliseconds timeout) const;

@@ -38,14 +38,17 @@ struct JobTable::Job final : Progress {
     std::unique_lock<std::mutex> lock(table.mutex_);
     done += units;
     table.changed_.notify_all();
-    if (!table.open_ || table.bytesPerSecond_ == 0) return table.open_;
-    // Not ahead of the rate: wait until the units done so far are due, or the table closes.
+    if (Stopping() || table.bytesPerSecond_ == 0) return !Stopping();
+    // Not ahead of the rate: wait until the units done so far are due, or the job is to stop.
     const std::chrono::duration<double> due(static_cast<double>(done) /
                                             static_cast<double>(table.bytesPerSecond_));
     table.closing_.wait_until(lock, started + std::chrono::duration_cast<Clock::duration>(due),
-                              [this] { return !table.open_; });
-    return table.open_;
+                              [this] { return Stopping(); });
+    return !Stopping();
   }
+
+  // Called with table.mutex_ held.
+  bool Stopping() const { return !table.open_ || cancelled; }
 
   std::size_t PieceSize() const override {
     const unsigned long long rate = table.bytesPerSecond_;
@@ -63,6 +66,7 @@ struct JobTable::Job final : Progress {
   std::uint64_t planned = 0;
   std::uint64_t done = 0;
   bool running = true;
+  bool cancelled = false;
   long long error = 0;
 };
 
@@ -130,6 +134,7 @@ void JobTable::Run(Job& job, const Work& work) {
   std::lock_guard<std::mutex> lock(mutex_);
   job.running = false;
   job.error = error;
+  job.cancelled = job.cancelled && error != 0;  // a job that finished despite a late cancel
   changed_.notify_all();
 }
 
@@ -138,6 +143,7 @@ JobSnapshot JobTable::SnapshotLocked(const Job& job) {
   snapshot.running = job.running;
   snapshot.filename = job.filename;
   snapshot.error = job.error;
+  snapshot.cancelled = job.cancelled;
   if (!job.running && job.error == 0) {
     snapshot.percent = 100;
   } else if (job.planned > 0) {
@@ -153,6 +159,19 @@ std::optional<JobSnapshot> JobTable::Find(JobKind kind, long long pid) const {
   const auto found = jobs_.find(pid);
   if (found == jobs_.end() || found->second->kind != kind) return std::nullopt;
   return SnapshotLocked(*found->second);
+}
+
+bool JobTable::Cancel(JobKind kind, long long pid) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = jobs_.find(pid);
+  if (found == jobs_.end() || found->second->kind != kind) return false;
+  Job& job = *found->second;
+  if (job.running) {
+    job.cancelled = true;
+    closing_.notify_all();
+    changed_.notify_all();
+  }
+  return true;
 }
 
 bool JobTable::WaitFor(long long pid, int percent, std::chrono::milliseconds timeout) const {

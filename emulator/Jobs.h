@@ -1,5 +1,5 @@
-// The device's background jobs: copies and moves, each run by a worker thread of its own and
-// known by its job id ("pid") until the emulator stops.
+// The device's background jobs: copies, moves, compressions and extractions, each run by a
+// worker thread of its own and known by its job id ("pid") until the emulator stops.
 #ifndef VESK_EMULATOR_JOBS_H
 #define VESK_EMULATOR_JOBS_H
 
@@ -17,14 +17,15 @@
 
 namespace vesk::emulator {
 
-enum class JobKind { Copy, Move };
+enum class JobKind { Copy, Move, Compress, Extract };
 
 // A job as the status queries report it.
 struct JobSnapshot {
   bool running = true;
-  std::string filename;  // the item being worked on
-  int percent = 0;       // 100 once done; below 100 while running or after a failure
-  long long error = 0;   // the refusal status of a failed job, 0 otherwise
+  std::string filename;    // the item being worked on
+  int percent = 0;         // 100 once done; below 100 while running or after a failure
+  long long error = 0;     // the refusal status of a failed job, 0 otherwise
+  bool cancelled = false;  // stopped by Cancel before it ended on its own
 };
 
 // Safe to use from any number of threads.
@@ -57,6 +58,10 @@ class JobTable {
   long long Start(JobKind kind, std::string name, Work work);
   // The job pid of that kind; nullopt when there is none.
   std::optional<JobSnapshot> Find(JobKind kind, long long pid) const;
+  // Tells the running job pid of that kind to stop: its throttle wait ends at once and its
+  // next Progress::Done says to stop. A job that has ended stays as it ended. False when there
+  // is no such job.
+  bool Cancel(JobKind kind, long long pid);
   // Waits until job pid has ended or its percent is above percent, or until timeout: true
   // unless the time ran out or there is no such job.
   bool WaitFor(long long pid, int percent, std::chrono::milliseconds timeout) const;
@@ -74,7 +79,7 @@ class JobTable {
   mutable std::mutex mutex_;  // guards the members below and every Job's state
   // Signalled on every change of a job and when the table closes.
   mutable std::condition_variable changed_;
-  // Signalled when the table closes: ends the throttle waits.
+  // Signalled when the table closes or a job is cancelled: ends the throttle waits.
   std::condition_variable closing_;
   bool open_ = false;
   long long lastPid_ = 0;

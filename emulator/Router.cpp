@@ -103,7 +103,7 @@ const Route* Router::Match(const httpd::Request& request, const FieldSet& query,
   bool known = false;
   const Route* match = nullptr;
   for (const Route& route : routes_) {
-    if (route.path != path) continue;
+    if (!route.Serves(path)) continue;
     known = true;
     if (route.selectorKey.empty()) {
       match = &route;
@@ -130,7 +130,7 @@ const Route* Router::Match(const httpd::Request& request, const FieldSet& query,
 httpd::Response Router::Dispatch(httpd::Request& request) const {
   const std::string path = request.Path();
   if (std::none_of(routes_.begin(), routes_.end(),
-                   [&](const Route& route) { return route.path == path; })) {
+                   [&](const Route& route) { return route.Serves(path); })) {
     return ErrorReply(404, "no such path");
   }
   const FieldSet query = QueryOf(request);

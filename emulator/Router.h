@@ -13,6 +13,7 @@
 #include "emulator/Emulator.h"
 #include "emulator/Jobs.h"
 #include "emulator/Sessions.h"
+#include "emulator/ShareLinks.h"
 #include "emulator/TransferGate.h"
 #include "emulator/Wire.h"
 #include "httpd/HttpServer.h"
@@ -31,6 +32,8 @@ struct DeviceState {
   SessionTable sessions;
   JobTable jobs{options.jobBytesPerSecond};  // open while the emulator runs
   TransferGate transfers{options.faults};    // open while the emulator runs
+  ShareLinkTable shareLinks;
+  TranscodeQueue transcodes;
   std::atomic<bool> webFileManager{false};
   std::atomic<unsigned short> plainPort{0};  // bound ports, 0 while not listening
   std::atomic<unsigned short> tlsPort{0};
@@ -64,6 +67,14 @@ struct Route {
   // Set for routes whose bodies stream (uploads): the body, of any length, goes to the
   // consumer this makes, which the endpoint finds as call.request.consumer.
   BodyFactory body;
+  // Also serves the paths under path: path + "/" + anything (a file name a browser shows).
+  bool subpaths = false;
+
+  bool Serves(const std::string& requestPath) const {
+    return requestPath == path ||
+           (subpaths && requestPath.size() > path.size() && requestPath.starts_with(path) &&
+            requestPath[path.size()] == '/');
+  }
 };
 
 std::vector<Route> FileServiceRoutes();

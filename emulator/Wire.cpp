@@ -68,6 +68,14 @@ const std::string& FieldSet::Require(std::string_view name) const {
   return *value;
 }
 
+std::vector<std::string> FieldSet::All(std::string_view name) const {
+  std::vector<std::string> values;
+  for (const auto& [fieldName, value] : fields_) {
+    if (fieldName == name) values.push_back(value);
+  }
+  return values;
+}
+
 std::optional<std::string> DecodeBase64(std::string_view text) {
   std::string out;
   out.reserve(text.size() / 4 * 3);

@@ -50,6 +50,9 @@ class FieldSet {
   const std::string* Find(std::string_view name) const;
   // As Find, and a missing field is a BadRequest too.
   const std::string& Require(std::string_view name) const;
+  // Every value of a field that a request may repeat (a list of names), in the order sent;
+  // empty when it is absent.
+  std::vector<std::string> All(std::string_view name) const;
 
  private:
   std::vector<std::pair<std::string, std::string>> fields_;

@@ -1,10 +1,12 @@
 // vesk-emulator: serves the emulated device until SIGINT or SIGTERM.
+#include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,10 +16,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vesk-emulator [--root DIR] [--user U] [--password P] [--port N] [--tls-port N]\n"
+    "Usage: vesk-emulator [--root DIR] [--user U] [--password P] [--port N] [--tls-port N]\n"
     "                     [--bind ADDR] [--cert FILE --key FILE] [--no-tls]\n"
     "                     [--job-rate BYTES] [--transfer-rate BYTES]\n"
     "                     [--drop-after BYTES] [--drop-count N]\n"
+    "                     [--cloud-name NAME] [--external-ip ADDR] [--local-ip ADDR]\n"
+    "                     [--host-ip ADDR]\n"
     "\n"
     "  --root DIR          folder whose top-level folders are the share roots\n"
     "  --user U            the device's user name (default admin)\n"
@@ -28,19 +32,35 @@ constexpr const char* kUsage =
     "  --cert FILE         PEM certificate for HTTPS, with --key (default: a self-signed\n"
     "  --key FILE          one made at start)\n"
     "  --no-tls            serve plain HTTP only\n"
-    "  --job-rate N        throttle copy and move jobs to N bytes a second, so that their\n"
-    "                      progress can be followed (default 0: unthrottled)\n"
+    "  --job-rate N        throttle copy, move, compress and extract jobs to N bytes a\n"
+    "                      second, so that their progress can be followed (default 0:\n"
+    "                      unthrottled)\n"
     "  --transfer-rate N   throttle every upload and download to about N body bytes a\n"
     "                      second (default 0: unthrottled)\n"
     "  --drop-after N      break transfers off after N body bytes: an upload's connection\n"
     "                      is closed without a reply, a download's reply ends short\n"
     "                      (default: never)\n"
     "  --drop-count N      break off only the next N transfers that reach --drop-after\n"
-    "                      (default: every one)\n";
+    "                      (default: every one)\n"
+    "  --cloud-name NAME   the cloud host name the device reports (default: this\n"
+    "                      machine's host name)\n"
+    "  --external-ip ADDR  the external address it reports (default: the first public\n"
+    "                      IPv4 address of this machine, else the local address)\n"
+    "  --local-ip ADDR     the local address it reports (default: the first private\n"
+    "                      IPv4 address of this machine, else 127.0.0.1)\n"
+    "  --host-ip ADDR      the host address it reports (default: the --bind address)\n"
+    "                      An empty NAME or ADDR is reported empty.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "vesk-emulator: %s\n%s", message.c_str(), kUsage);
   return 2;
+}
+
+// An IPv4 or IPv6 address, or empty.
+bool IsAddress(const char* text) {
+  in6_addr address{};  // large enough for either
+  return *text == '\0' || inet_pton(AF_INET, text, &address) == 1 ||
+         inet_pton(AF_INET6, text, &address) == 1;
 }
 
 }  // namespace
@@ -72,14 +92,25 @@ int main(int argc, char** argv) {
     unsigned long long* rate = flag == "--job-rate"        ? &options.jobBytesPerSecond
                                : flag == "--transfer-rate" ? &options.faults.bytesPerSecond
                                                            : nullptr;
+    vesk::emulator::DeviceAddresses& addresses = options.addresses;
+    std::optional<std::string>* address = flag == "--cloud-name"    ? &addresses.cloudName
+                                          : flag == "--external-ip" ? &addresses.externalIp
+                                          : flag == "--local-ip"    ? &addresses.localIp
+                                          : flag == "--host-ip"     ? &addresses.hostIp
+                                                                    : nullptr;
     const bool dropAfter = flag == "--drop-after", dropCount = flag == "--drop-count";
-    if (!text && !port && !rate && !dropAfter && !dropCount) {
+    if (!text && !port && !rate && !address && !dropAfter && !dropCount) {
       return UsageError("unknown option " + std::string(flag));
     }
     if (i + 1 == argc) return UsageError(std::string(flag) + " needs a value");
     const char* value = argv[++i];
     if (text) {
       *text = value;
+    } else if (address) {
+      if (flag != "--cloud-name" && !IsAddress(value)) {
+        return UsageError(std::string(flag) + " takes an IPv4 or IPv6 address");
+      }
+      *address = value;
     } else if (rate) {
       const auto number = vesk::emulator::ParseDecimal(value, ~0ULL);
       if (!number) return UsageError(std::string(flag) + " takes a number of bytes a second");

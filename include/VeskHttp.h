@@ -1,21 +1,25 @@
-// VeskHttp: client library for a network storage device's web administration API.
-//
-// A caller names a device with a CVeskHttpServerInfo, logs in through CVeskHttpServer
-// and then works through the file service (IVeskHttpFileStation) and the system service
-// (IVeskHttpSystem). Every operation reports its outcome as a _VESK_HTTP_API_RESULT_;
-// no exception leaves the library.
-//
-// Conventions of this header:
-//  - wide text in and out is wchar_t (UTF-16 on Windows, UTF-32 elsewhere), null-terminated;
-//  - 32-bit integers are int, 64-bit integers long long, user data is void*;
-//  - a cancel flag is an int* the caller sets to 1 from another thread to cancel;
-//  - text getters return a pointer into the record, valid until the record changes or dies.
+/// @file
+/// VeskHttp: client library for a network storage device's web administration API.
+///
+/// A caller names a device with a CVeskHttpServerInfo, logs in through CVeskHttpServer
+/// and then works through the file service (IVeskHttpFileStation) and the system service
+/// (IVeskHttpSystem). Every operation reports its outcome as a \ref _VESK_HTTP_API_RESULT_;
+/// no exception leaves the library. This is the only header a caller includes.
+///
+/// Conventions of this header:
+///  - wide text in and out is wchar_t (UTF-16 on Windows, UTF-32 elsewhere), null-terminated;
+///  - 32-bit integers are int, 64-bit integers long long, user data is void*;
+///  - a cancel flag is an int* the caller sets to 1 from another thread to cancel;
+///  - text getters return a pointer into the record, valid until the record changes or dies.
 #ifndef VESK_HTTP_H
 #define VESK_HTTP_H
 
 #include <string>
 #include <vector>
 
+#include "VeskHttpVersion.h"
+
+/// Marks the exported classes: the library exports them and nothing else.
 #if defined(_WIN32)
 #if defined(VESK_HTTP_BUILDING)
 #define VESK_HTTP_API __declspec(dllexport)
@@ -30,81 +34,121 @@
 // Result codes and enumerations. The numbers are part of the contract.
 // ---------------------------------------------------------------------------------------
 
+/// The outcome of every operation, and the result field of every notification.
+///
+/// Each operation's documentation lists the codes particular to it. Besides those, any
+/// operation that exchanges with the device may end with VESK_HTTP_SEND_FAILED,
+/// VESK_HTTP_BAD_HTTP_STATUS, VESK_HTTP_SERVER_FAILED, VESK_HTTP_INVALID_REQUEST (for
+/// example when memory runs out) and, when it was cancelled, VESK_HTTP_CANCELLED; and every
+/// station operation answers VESK_HTTP_NOT_LOGGED_IN on a station that is not logged in.
 enum _VESK_HTTP_API_RESULT_ {
-  VESK_HTTP_SUCCESS = 0,            // the operation succeeded
-  VESK_HTTP_IN_PROGRESS = 1,        // progress notifications only; never a final result
-  VESK_HTTP_CANCELLED = 2,          // the caller cancelled the request
-  VESK_HTTP_SERVER_FAILED = 50,     // HTTP 200, but the reply does not parse or reports failure
-  VESK_HTTP_SEND_FAILED = 100,      // the exchange itself failed (connect, send, receive, time-out)
-  VESK_HTTP_BAD_HTTP_STATUS = 101,  // the device answered with an HTTP status other than 200
-  VESK_HTTP_INVALID_REQUEST = 200,  // the request cannot be carried out locally
-  VESK_HTTP_NOT_LOGGED_IN = 400,    // the station is not logged in
-  VESK_HTTP_LOGIN_FAILED = 401,     // the device refused the login
-  VESK_HTTP_THREAD_FAILED = 500,    // the worker thread of an asynchronous request failed to start
-  VESK_HTTP_BAD_STATION_TYPE = 600,  // Login was given an unknown station type
-  VESK_HTTP_DEVICE_STATUS_2 = 700,   // the device's reply carried status 2
-  VESK_HTTP_DEVICE_STATUS_5 = 701,   // the device's reply carried status 5
-  VESK_HTTP_DEVICE_STATUS_4 = 702,   // the device's reply carried status 4
-  VESK_HTTP_DEVICE_STATUS_9 = 704,   // the device's reply carried status 9
-  VESK_HTTP_CHUNK_STATUS_5 = 705     // one chunk of a chunked upload was answered with status 5
+  VESK_HTTP_SUCCESS = 0,  ///< The operation succeeded.
+  /// Only in progress notifications of a request still running; never a final result.
+  VESK_HTTP_IN_PROGRESS = 1,
+  /// The caller cancelled the request (its cancel flag read 1, or Cancel was called). It overrides
+  /// every other result.
+  VESK_HTTP_CANCELLED = 2,
+  /// The device answered HTTP 200, but its reply does not parse or reports a failure.
+  VESK_HTTP_SERVER_FAILED = 50,
+  /// The exchange itself failed: the device could not be reached, the connection broke (also after
+  /// the reply began), or a time-out passed. A transfer keeps what arrived.
+  VESK_HTTP_SEND_FAILED = 100,
+  /// The device answered with an HTTP status other than 200 (a download's refusal: 403 no session,
+  /// 404 no such file, 400 a path it does not take, 416 an offset beyond the end).
+  VESK_HTTP_BAD_HTTP_STATUS = 101,
+  /// The request cannot be carried out on this side: a local file that cannot be opened, read or
+  /// written, an argument the operation refuses, or memory running out.
+  VESK_HTTP_INVALID_REQUEST = 200,
+  /// The station is not logged in, or there is no station to close.
+  VESK_HTTP_NOT_LOGGED_IN = 400,
+  /// The device refused the login: wrong user name or password, or no session to log in through.
+  VESK_HTTP_LOGIN_FAILED = 401,
+  /// The worker thread of an asynchronous request could not start.
+  VESK_HTTP_THREAD_FAILED = 500,
+  VESK_HTTP_BAD_STATION_TYPE = 600,  ///< CVeskHttpServer::Login was given an unknown type.
+  /// The device's reply carried status 2: the target exists already (or, for video transcoding, the
+  /// file is queued already).
+  VESK_HTTP_DEVICE_STATUS_2 = 700,
+  /// The device's reply carried status 5: a name, path or archive the device does not take.
+  VESK_HTTP_DEVICE_STATUS_5 = 701,
+  /// The device's reply carried status 4: a file or folder that is missing or not permitted.
+  VESK_HTTP_DEVICE_STATUS_4 = 702,
+  /// The device's reply carried status 9: a limit was reached (too many unfinished chunked uploads
+  /// in a folder).
+  VESK_HTTP_DEVICE_STATUS_9 = 704,
+  /// The device does not know the chunked upload (its status query answered 5).
+  VESK_HTTP_CHUNK_STATUS_5 = 705
 };
 
-enum _VESK_HTTP_STATION_TYPE_ { VESK_HTTP_STATION_SYSTEM = 0, VESK_HTTP_STATION_FILE_STATION = 1 };
+/// The device's two services, as CVeskHttpServer::Login takes them.
+enum _VESK_HTTP_STATION_TYPE_ {
+  VESK_HTTP_STATION_SYSTEM = 0,       ///< The system service, IVeskHttpSystem.
+  VESK_HTTP_STATION_FILE_STATION = 1  ///< The file service, IVeskHttpFileStation.
+};
 
+/// The file service's interface version, as CVeskHttpServer::QueryFileStationVersion reports it.
 enum _VESK_HTTP_FILE_STATION_API_VERSION_ {
-  VESK_HTTP_FILE_STATION_API_VERSION_NONE = 0,
-  VESK_HTTP_FILE_STATION_API_VERSION_1 = 1
+  VESK_HTTP_FILE_STATION_API_VERSION_NONE = 0,  ///< Not logged in yet.
+  VESK_HTTP_FILE_STATION_API_VERSION_1 = 1      ///< The interface of this header.
 };
 
+/// The system service's interface version, as CVeskHttpServer::QuerySystemVersion reports it.
 enum _VESK_HTTP_SYSTEM_API_VERSION_ {
-  VESK_HTTP_SYSTEM_API_VERSION_NONE = 0,
-  VESK_HTTP_SYSTEM_API_VERSION_1 = 1
+  VESK_HTTP_SYSTEM_API_VERSION_NONE = 0,  ///< Not logged in yet.
+  VESK_HTTP_SYSTEM_API_VERSION_1 = 1      ///< The interface of this header.
 };
 
-// Sent at file-service login, derived from the caller's computer name.
+/// The kind of client the file-service login announces, derived from the computer name of
+/// the CVeskHttpServerInfo.
 enum _VESK_HTTP_DEVICE_TYPE_ {
-  VESK_HTTP_DEVICE_COMPUTER = 1,  // the name contains "_COMPUTER"
-  VESK_HTTP_DEVICE_MOBILE = 2,    // the name contains "_MOBILE"
-  VESK_HTTP_DEVICE_WEB = 3,       // the name contains "_WEB"
-  VESK_HTTP_DEVICE_OTHER = 4      // none of them
+  VESK_HTTP_DEVICE_COMPUTER = 1,  ///< The name contains "_COMPUTER".
+  VESK_HTTP_DEVICE_MOBILE = 2,    ///< The name contains "_MOBILE".
+  VESK_HTTP_DEVICE_WEB = 3,       ///< The name contains "_WEB".
+  VESK_HTTP_DEVICE_OTHER = 4      ///< None of them.
 };
 
-// The operation named in every file-service notification. Overloads and the synchronous
-// and asynchronous forms of one operation share a code.
+/// The operation named in every file-service notification (the operation of
+/// \ref _VESK_HTTP_NOTIFY_INFO_).
+/// Overloads and the synchronous and asynchronous forms of one operation share a code; the
+/// progress notifications of transfers name VESK_HTTP_OP_UPLOAD_FILE or
+/// VESK_HTTP_OP_DOWNLOAD_FILE.
 enum _VESK_HTTP_OPERATION_ {
-  VESK_HTTP_OP_NONE = 0,
-  VESK_HTTP_OP_GET_FILE_LIST_COUNT = 1,
-  VESK_HTTP_OP_GET_FILE_LIST = 2,
-  VESK_HTTP_OP_GET_SHARE_FOLDER_LIST = 3,
-  VESK_HTTP_OP_CREATE_SHARE_LINK = 4,
-  VESK_HTTP_OP_GET_SHARE_LINK_LIST = 5,
-  VESK_HTTP_OP_DELETE_SHARE_LINK = 6,
-  VESK_HTTP_OP_CREATE_FOLDER = 7,
-  VESK_HTTP_OP_COPY_FILE = 8,
-  VESK_HTTP_OP_MOVE_FILE = 9,
-  VESK_HTTP_OP_DELETE_FILE = 10,
+  VESK_HTTP_OP_NONE = 0,                   ///< No operation of its own.
+  VESK_HTTP_OP_GET_FILE_LIST_COUNT = 1,    ///< IVeskHttpFileStation::GetFileListCount.
+  VESK_HTTP_OP_GET_FILE_LIST = 2,          ///< IVeskHttpFileStation::GetFileList.
+  VESK_HTTP_OP_GET_SHARE_FOLDER_LIST = 3,  ///< IVeskHttpFileStation::GetShareFolderList.
+  VESK_HTTP_OP_CREATE_SHARE_LINK = 4,      ///< IVeskHttpFileStation::CreateShareLink.
+  VESK_HTTP_OP_GET_SHARE_LINK_LIST = 5,    ///< IVeskHttpFileStation::GetShareLinkList.
+  VESK_HTTP_OP_DELETE_SHARE_LINK = 6,      ///< IVeskHttpFileStation::DeleteShareLink.
+  VESK_HTTP_OP_CREATE_FOLDER = 7,          ///< IVeskHttpFileStation::CreateFolder.
+  VESK_HTTP_OP_COPY_FILE = 8,              ///< IVeskHttpFileStation::CopyFile.
+  VESK_HTTP_OP_MOVE_FILE = 9,              ///< IVeskHttpFileStation::MoveFile.
+  VESK_HTTP_OP_DELETE_FILE = 10,           ///< IVeskHttpFileStation::DeleteFile.
+  /// IVeskHttpFileStation::UploadFile; also the progress of every upload.
   VESK_HTTP_OP_UPLOAD_FILE = 11,
-  VESK_HTTP_OP_DOWNLOAD_FILE = 12,
-  VESK_HTTP_OP_GET_FILE_STATUS = 13,
-  VESK_HTTP_OP_SEARCH_FILE = 14,
-  VESK_HTTP_OP_RENAME_FILE = 15,
-  VESK_HTTP_OP_SET_FILE_MODIFY_TIME = 16,
-  VESK_HTTP_OP_COMPRESS_FILE = 17,
-  VESK_HTTP_OP_GET_EXTRACT_LIST = 18,
-  VESK_HTTP_OP_EXTRACT_FILE = 19,
-  VESK_HTTP_OP_GET_DOMAIN_IP_LIST = 20,
-  VESK_HTTP_OP_ADD_VIDEO_TRANSCODE = 21,
-  VESK_HTTP_OP_DELETE_VIDEO_TRANSCODE = 22,
-  VESK_HTTP_OP_START_CHUNKED_UPLOAD = 23,
+  VESK_HTTP_OP_DOWNLOAD_FILE = 12,           ///< IVeskHttpFileStation::DownloadFile.
+  VESK_HTTP_OP_GET_FILE_STATUS = 13,         ///< IVeskHttpFileStation::GetFileStatus.
+  VESK_HTTP_OP_SEARCH_FILE = 14,             ///< IVeskHttpFileStation::SearchFile.
+  VESK_HTTP_OP_RENAME_FILE = 15,             ///< IVeskHttpFileStation::RenameFile.
+  VESK_HTTP_OP_SET_FILE_MODIFY_TIME = 16,    ///< IVeskHttpFileStation::SetFileModifyTime.
+  VESK_HTTP_OP_COMPRESS_FILE = 17,           ///< IVeskHttpFileStation::CompressFile.
+  VESK_HTTP_OP_GET_EXTRACT_LIST = 18,        ///< IVeskHttpFileStation::GetExtractList.
+  VESK_HTTP_OP_EXTRACT_FILE = 19,            ///< IVeskHttpFileStation::ExtractFile.
+  VESK_HTTP_OP_GET_DOMAIN_IP_LIST = 20,      ///< IVeskHttpFileStation::GetDomainIPList.
+  VESK_HTTP_OP_ADD_VIDEO_TRANSCODE = 21,     ///< IVeskHttpFileStation::AddVideoTranscode.
+  VESK_HTTP_OP_DELETE_VIDEO_TRANSCODE = 22,  ///< IVeskHttpFileStation::DeleteVideoTranscode.
+  VESK_HTTP_OP_START_CHUNKED_UPLOAD = 23,    ///< IVeskHttpFileStation::StartChunkedUpload.
+  /// IVeskHttpFileStation::ChunkedUploadFile (its progress: VESK_HTTP_OP_UPLOAD_FILE).
   VESK_HTTP_OP_CHUNKED_UPLOAD_FILE = 24,
-  VESK_HTTP_OP_DELETE_CHUNKED_UPLOAD_FILE = 25
+  VESK_HTTP_OP_DELETE_CHUNKED_UPLOAD_FILE = 25  ///< IVeskHttpFileStation::DeleteChunkedUploadFile.
 };
 
-// The operation named in every system-service notification.
+/// The operation named in every system-service notification (the operation of
+/// \ref _VESK_HTTP_SYSTEM_NOTIFY_INFO_).
 enum _VESK_HTTP_SYSTEM_OPERATION_ {
-  VESK_HTTP_SYS_OP_NONE = 0,
-  VESK_HTTP_SYS_OP_GET_SYSTEM_SETTING = 1,
-  VESK_HTTP_SYS_OP_ENABLE_WEB_FILE_MANAGER = 2
+  VESK_HTTP_SYS_OP_NONE = 0,                    ///< No operation of its own.
+  VESK_HTTP_SYS_OP_GET_SYSTEM_SETTING = 1,      ///< IVeskHttpSystem::GetSystemSetting.
+  VESK_HTTP_SYS_OP_ENABLE_WEB_FILE_MANAGER = 2  ///< IVeskHttpSystem::EnableWebFileManager.
 };
 
 // ---------------------------------------------------------------------------------------
@@ -114,49 +158,90 @@ enum _VESK_HTTP_SYSTEM_OPERATION_ {
 class IVeskHttpFileStationRequestBase;
 class IVeskHttpSystemRequestBase;
 
-// Handed to a file-service notification callback; valid only during the call.
+/// What a file-service notification callback is handed. The record is the library's and is
+/// valid only during the call: copy what is needed.
 struct _VESK_HTTP_NOTIFY_INFO_ {
-  int result;       // VESK_HTTP_IN_PROGRESS while running, the final result at completion
-  int operation;    // _VESK_HTTP_OPERATION_
-  int percent;      // percent done of a device job (copy, move, compress, extract)
-  long long bytes;  // bytes transferred so far (upload, download)
-  IVeskHttpFileStationRequestBase* request;  // the request, in the completion notification
-  void* userData;                            // the caller's user data
+  /// VESK_HTTP_IN_PROGRESS in progress notifications; the final result (a
+  /// \ref _VESK_HTTP_API_RESULT_) in the completion notification, which comes once, last.
+  int result;
+  int operation;  ///< The operation, a \ref _VESK_HTTP_OPERATION_.
+  /// In progress notifications of a device job (copy, move, compress, extract): its percentage so
+  /// far, which never goes back; 0 otherwise.
+  int percent;
+  /// In progress notifications of a transfer (upload, download): the file's bytes so far, counted
+  /// from the file's start (a resumed transfer starts above 0), never going back; 0 otherwise.
+  long long bytes;
+  /// In the completion notification, the request's handle (as the operation returned it): its
+  /// outputs can be read from here on. Null in progress notifications.
+  IVeskHttpFileStationRequestBase* request;
+  void* userData;  ///< The user data the caller gave the operation.
 };
 
-// Handed to a system-service notification callback; valid only during the call.
+/// What a system-service notification callback is handed; valid only during the call.
 struct _VESK_HTTP_SYSTEM_NOTIFY_INFO_ {
-  int result;     // the request's final result
-  int operation;  // _VESK_HTTP_SYSTEM_OPERATION_
-  IVeskHttpSystemRequestBase* request;
-  void* userData;
+  int result;     ///< The request's final result, a \ref _VESK_HTTP_API_RESULT_.
+  int operation;  ///< The operation, a \ref _VESK_HTTP_SYSTEM_OPERATION_.
+  IVeskHttpSystemRequestBase* request;  ///< The request's handle: its outputs can be read.
+  void* userData;                       ///< The user data the caller gave the operation.
 };
 
+/// The notification callback of an asynchronous file-service operation.
+///
+/// It is called with VESK_HTTP_IN_PROGRESS while the request runs (transfers and device jobs
+/// only) and once at its end with the final result. The final call, and a device job's
+/// progress, come from the request's own worker thread; a transfer's progress from the
+/// library's transport thread, which serves every exchange of the process, so the callback
+/// must return quickly. No lock of the library is held during the call. The callback may
+/// call the request's IVeskHttpFileStationRequestBase::Cancel, but must not release its own
+/// request (IVeskHttpFileStation::CloseRequest leaves it alone when called from there).
 typedef void (*VESK_HTTP_NOTIFY_CALLBACK)(_VESK_HTTP_NOTIFY_INFO_* info);
-// amount: bytes transferred (uploads, downloads) or percent done (device jobs).
+/// The progress callback of a synchronous file-service operation: `amount` is the file's
+/// bytes so far for a transfer (from the file's start, never going back), or the device job's
+/// percentage for a copy, move, compress or extract. Transfers call it from the library's
+/// transport thread (return quickly: it serves every exchange of the process), device jobs
+/// from the calling thread. No lock of the library is held during the call.
 typedef void (*VESK_HTTP_PROGRESS_CALLBACK)(void* userData, long long amount);
+/// The notification callback of an asynchronous system-service operation: called once, at
+/// the end, from the request's worker thread. The rules of VESK_HTTP_NOTIFY_CALLBACK apply.
 typedef void (*VESK_HTTP_SYSTEM_NOTIFY_CALLBACK)(_VESK_HTTP_SYSTEM_NOTIFY_INFO_* info);
 
 // ---------------------------------------------------------------------------------------
 // Value records. Text setters and constructors copy the caller's text, which must not be
-// null; getters never return null. Copies are independent of their source.
+// null; getters never return null. Copies are independent of their source. The caller owns
+// the records it makes and those it gets back; a record is used by one thread at a time.
 // ---------------------------------------------------------------------------------------
 
-// Where and as whom to connect.
+/// Where and as whom to connect: the device's address, the user, the password, whether to use
+/// HTTPS, and the name this computer gives the device. CVeskHttpServer takes a copy.
 class VESK_HTTP_API CVeskHttpServerInfo {
  public:
+  /// An empty record: no host, user, password or computer name; plain HTTP.
   CVeskHttpServerInfo();
+  /// A record of the given values; the texts are copied.
+  /// @param hostName the device's host name or address
+  /// @param username the user to log in as
+  /// @param password the user's password
+  /// @param secureMode 1 to use HTTPS (on the SSL ports of CVeskHttpServer), 0 for HTTP
+  /// @param computerName the name this computer gives the file service at login (see
+  ///        \ref _VESK_HTTP_DEVICE_TYPE_); may be empty
   CVeskHttpServerInfo(const wchar_t* hostName, const wchar_t* username, const wchar_t* password,
                       int secureMode, const wchar_t* computerName);
+  /// A copy, independent of @p other.
   CVeskHttpServerInfo(const CVeskHttpServerInfo& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpServerInfo& operator=(const CVeskHttpServerInfo& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpServerInfo();
 
+  /// The device's host name or address.
   const wchar_t* GetHostName() const;
+  /// The user to log in as.
   const wchar_t* GetUsername() const;
+  /// The user's password.
   const wchar_t* GetPassword() const;
-  int IsSecureMode() const;  // 1: use SSL
-  // Identifies the calling machine to the file service at login; may be empty.
+  /// 1 when the stations use HTTPS, 0 for plain HTTP.
+  int IsSecureMode() const;
+  /// The name this computer gives the file service at login; may be empty.
   const wchar_t* GetComputerName() const;
 
  private:
@@ -167,23 +252,42 @@ class VESK_HTTP_API CVeskHttpServerInfo {
   std::wstring computerName_;
 };
 
-// One entry of a folder listing or search result.
+/// One entry of a folder listing, a search result or the share roots: a file or a folder, named
+/// by the folder that holds it and its own name. Operations that take an entry address the
+/// item it names.
 class VESK_HTTP_API CVeskHttpFileEntry {
  public:
+  /// An empty entry: a file of size 0 without path or name.
   CVeskHttpFileEntry();
+  /// A record of the given values; the texts are copied.
+  /// @param isDir 1 for a folder, 0 for a file
+  /// @param fileSize the size in bytes
+  /// @param filePath the device folder that holds the entry
+  /// @param fileName the entry's name
   CVeskHttpFileEntry(int isDir, long long fileSize, const wchar_t* filePath,
                      const wchar_t* fileName);
+  /// A copy, independent of @p other.
   CVeskHttpFileEntry(const CVeskHttpFileEntry& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpFileEntry& operator=(const CVeskHttpFileEntry& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpFileEntry();
 
+  /// 1 for a folder, 0 for a file.
   int IsDir() const;
+  /// Sets whether the entry is a folder (1) or a file (0).
   void SetDir(int isDir);
+  /// The size in bytes (0 for folders).
   long long GetFileSize() const;
+  /// Sets the size in bytes.
   void SetFileSize(long long fileSize);
-  const wchar_t* GetFilePath() const;  // the folder that holds the entry
+  /// The device folder that holds the entry (empty for a share root).
+  const wchar_t* GetFilePath() const;
+  /// Sets the device folder that holds the entry.
   void SetFilePath(const wchar_t* filePath);
+  /// The entry's name.
   const wchar_t* GetFileName() const;
+  /// Sets the entry's name.
   void SetFileName(const wchar_t* fileName);
 
  private:
@@ -193,35 +297,69 @@ class VESK_HTTP_API CVeskHttpFileEntry {
   std::wstring fileName_;
 };
 
-// The status of one file or folder.
+/// The status of one file or folder, as IVeskHttpFileStation::GetFileStatus and
+/// IVeskHttpFileStation::SetFileModifyTime report it.
 class VESK_HTTP_API CVeskHttpFileStatus {
  public:
+  /// An empty status: a file of size 0 with empty texts.
   CVeskHttpFileStatus();
+  /// A record of the given values; the texts are copied.
+  /// @param isDir 1 for a folder, 0 for a file
+  /// @param isCompressed 1 for a compressed file
+  /// @param fileSize the size in bytes
+  /// @param folderPermission "ReadWrite", "ReadOnly" or "AccessDenied"
+  /// @param filePath the device folder that holds the item
+  /// @param fileName the item's name
+  /// @param group the owning group
+  /// @param owner the owning user
+  /// @param modifyTime the modification time, as the device writes it
   CVeskHttpFileStatus(int isDir, int isCompressed, long long fileSize,
                       const wchar_t* folderPermission, const wchar_t* filePath,
                       const wchar_t* fileName, const wchar_t* group, const wchar_t* owner,
                       const wchar_t* modifyTime);
+  /// A copy, independent of @p other.
   CVeskHttpFileStatus(const CVeskHttpFileStatus& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpFileStatus& operator=(const CVeskHttpFileStatus& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpFileStatus();
 
+  /// 1 for a folder, 0 for a file.
   int IsDir() const;
+  /// Sets whether the item is a folder (1) or a file (0).
   void SetDir(int isDir);
+  /// 1 when the device reports the file as compressed. (The name's spelling is part of the
+  /// interface.)
   int IsCommpressed() const;
+  /// Sets whether the file is compressed.
   void SetCompressed(int isCompressed);
+  /// The size in bytes.
   long long GetFileSize() const;
+  /// Sets the size in bytes.
   void SetFileSize(long long fileSize);
-  const wchar_t* GetFolderPermission() const;  // "ReadWrite", "ReadOnly" or "AccessDenied"
+  /// The caller's access: "ReadWrite", "ReadOnly" or "AccessDenied".
+  const wchar_t* GetFolderPermission() const;
+  /// Sets the caller's access.
   void SetFolderPermission(const wchar_t* folderPermission);
+  /// The device folder that holds the item.
   const wchar_t* GetFilePath() const;
+  /// Sets the device folder that holds the item.
   void SetFilePath(const wchar_t* filePath);
+  /// The item's name.
   const wchar_t* GetFileName() const;
+  /// Sets the item's name.
   void SetFileName(const wchar_t* fileName);
+  /// The owning group.
   const wchar_t* GetGroup() const;
+  /// Sets the owning group.
   void SetGroup(const wchar_t* group);
+  /// The owning user.
   const wchar_t* GetOwner() const;
+  /// Sets the owning user.
   void SetOwner(const wchar_t* owner);
-  const wchar_t* GetMT() const;  // modification time, as the device writes it
+  /// The modification time, as the device writes it.
+  const wchar_t* GetMT() const;
+  /// Sets the modification time text.
   void SetMT(const wchar_t* modifyTime);
 
  private:
@@ -236,25 +374,45 @@ class VESK_HTTP_API CVeskHttpFileStatus {
   std::wstring modifyTime_;
 };
 
-// One entry of an archive's content list.
+/// One entry of an archive's content list (IVeskHttpFileStation::GetExtractList).
 class VESK_HTTP_API CVeskHttpExtractEntry {
  public:
+  /// An empty entry: a file of size 0 with empty texts.
   CVeskHttpExtractEntry();
+  /// A record of the given values; the texts are copied.
+  /// @param isDir 1 for a folder, 0 for a file
+  /// @param fileSize the entry's size unpacked, in bytes
+  /// @param compressFileSize its size packed, in bytes
+  /// @param modifyTime its modification time, as the device writes it
+  /// @param fileName its path inside the archive
   CVeskHttpExtractEntry(int isDir, long long fileSize, long long compressFileSize,
                         const wchar_t* modifyTime, const wchar_t* fileName);
+  /// A copy, independent of @p other.
   CVeskHttpExtractEntry(const CVeskHttpExtractEntry& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpExtractEntry& operator=(const CVeskHttpExtractEntry& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpExtractEntry();
 
+  /// 1 for a folder, 0 for a file.
   int IsDir() const;
+  /// Sets whether the entry is a folder (1) or a file (0).
   void SetDir(int isDir);
+  /// The entry's size unpacked, in bytes.
   long long GetFileSize() const;
+  /// Sets the size unpacked.
   void SetFileSize(long long fileSize);
+  /// The entry's size packed, in bytes.
   long long GetCompressFileSize() const;
+  /// Sets the size packed.
   void SetCompressFileSize(long long compressFileSize);
+  /// The modification time, as the device writes it.
   const wchar_t* GetModifyTime() const;
+  /// Sets the modification time text.
   void SetModifyTime(const wchar_t* modifyTime);
+  /// The entry's path inside the archive.
   const wchar_t* GetFileName() const;
+  /// Sets the entry's path.
   void SetFileName(const wchar_t* fileName);
 
  private:
@@ -265,19 +423,30 @@ class VESK_HTTP_API CVeskHttpExtractEntry {
   std::wstring fileName_;
 };
 
-// A share link as the device reports it.
+/// A share link as the device reports it: made by IVeskHttpFileStation::CreateShareLink, listed
+/// by IVeskHttpFileStation::GetShareLinkList, removed by IVeskHttpFileStation::DeleteShareLink.
 class VESK_HTTP_API CVeskHttpShareLink {
  public:
+  /// An empty link.
   CVeskHttpShareLink();
+  /// A copy, independent of @p other.
   CVeskHttpShareLink(const CVeskHttpShareLink& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpShareLink& operator=(const CVeskHttpShareLink& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpShareLink();
 
+  /// The full device path of the shared file.
   const wchar_t* GetFileName() const;
+  /// Sets the full device path of the shared file.
   void SetFileName(const wchar_t* fileName);
+  /// When the link expires, as the device writes it ("0" or empty: never).
   const wchar_t* GetExpireTime() const;
+  /// Sets the expiry text.
   void SetExpireTime(const wchar_t* expireTime);
+  /// The link's URL.
   const wchar_t* GetURL() const;
+  /// Sets the link's URL.
   void SetURL(const wchar_t* url);
 
  private:
@@ -286,22 +455,39 @@ class VESK_HTTP_API CVeskHttpShareLink {
   std::wstring url_;
 };
 
-// What the caller asks for when creating a share link.
+/// What the caller asks for when creating a share link (IVeskHttpFileStation::CreateShareLink).
 class VESK_HTTP_API CVeskHttpShareLinkInfo {
  public:
+  /// A record of the given values; the texts are copied.
+  /// @param shareFilePath the full device path of the file to share
+  /// @param password the access code the link asks for; empty for none
+  /// @param dateTime the expiry in the device's local time, "YYYY-MM-DD hh:mm:ss" (the device also
+  ///        takes "YYYY-MM-DD hh:mm" and "YYYY-MM-DD"); "0" for a link that never expires
+  /// @param isSecureMode 1 for an https:// link, 0 for http://
   CVeskHttpShareLinkInfo(const wchar_t* shareFilePath, const wchar_t* password,
                          const wchar_t* dateTime, int isSecureMode);
+  /// A copy, independent of @p other.
   CVeskHttpShareLinkInfo(const CVeskHttpShareLinkInfo& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpShareLinkInfo& operator=(const CVeskHttpShareLinkInfo& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpShareLinkInfo();
 
+  /// The full device path of the file to share.
   const wchar_t* GetShareFilePath() const;
+  /// Sets the full device path of the file to share.
   void SetShareFilePath(const wchar_t* shareFilePath);
+  /// The access code the link asks for; empty for none.
   const wchar_t* GetPassword() const;
+  /// Sets the access code; empty for none.
   void SetPassword(const wchar_t* password);
-  const wchar_t* GetDateTime() const;  // expiry
+  /// The expiry in the device's local time; "0" for never.
+  const wchar_t* GetDateTime() const;
+  /// Sets the expiry; "0" for never.
   void SetDateTime(const wchar_t* dateTime);
-  int IsSecureMode() const;  // 1: the link uses SSL
+  /// 1 for an https:// link, 0 for http://.
+  int IsSecureMode() const;
+  /// Sets whether the link is an https:// link (1) or http:// (0).
   void SetIsSecureMode(int isSecureMode);
 
  private:
@@ -311,23 +497,40 @@ class VESK_HTTP_API CVeskHttpShareLinkInfo {
   int isSecureMode_;
 };
 
-// The device's names and addresses.
+/// The device's names and addresses (IVeskHttpFileStation::GetDomainIPList).
 class VESK_HTTP_API CVeskHttpNASInfo {
  public:
+  /// An empty record.
   CVeskHttpNASInfo();
+  /// A record of the given values; the texts are copied.
+  /// @param farlinkNasName the device's cloud-service name
+  /// @param nasExternalIP its external address
+  /// @param nasLocalIP its local network address
+  /// @param nasHostIP its host address
   CVeskHttpNASInfo(const wchar_t* farlinkNasName, const wchar_t* nasExternalIP,
                    const wchar_t* nasLocalIP, const wchar_t* nasHostIP);
+  /// A copy, independent of @p other.
   CVeskHttpNASInfo(const CVeskHttpNASInfo& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpNASInfo& operator=(const CVeskHttpNASInfo& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpNASInfo();
 
-  const wchar_t* GetFarlinkNasName() const;  // cloud-service device name
+  /// The device's cloud-service name.
+  const wchar_t* GetFarlinkNasName() const;
+  /// Sets the cloud-service name.
   void SetFarlinkNasName(const wchar_t* farlinkNasName);
+  /// The device's external address.
   const wchar_t* GetNasExternalIP() const;
+  /// Sets the external address.
   void SetNasExternalIP(const wchar_t* nasExternalIP);
+  /// The device's local network address.
   const wchar_t* GetNasLocalIP() const;
+  /// Sets the local network address.
   void SetNasLocalIP(const wchar_t* nasLocalIP);
+  /// The device's host address.
   const wchar_t* GetNasHostIP() const;
+  /// Sets the host address.
   void SetNasHostIP(const wchar_t* nasHostIP);
 
  private:
@@ -337,25 +540,45 @@ class VESK_HTTP_API CVeskHttpNASInfo {
   std::wstring nasHostIP_;
 };
 
-// The device's web-server settings.
+/// The device's web-server settings (IVeskHttpSystem::GetSystemSetting).
 class VESK_HTTP_API CVeskHttpSystemSettingInfo {
  public:
+  /// An empty record: no name, every number 0.
   CVeskHttpSystemSettingInfo();
+  /// A record of the given values; the texts are copied.
+  /// @param serverName the device's server name
+  /// @param sysPort the plain HTTP port of its web interface
+  /// @param isSSL 1 when HTTPS is on
+  /// @param sysSSLPort the HTTPS port
+  /// @param isSSLForce 1 when plain HTTP is refused
   CVeskHttpSystemSettingInfo(const wchar_t* serverName, int sysPort, int isSSL, int sysSSLPort,
                              int isSSLForce);
+  /// A copy, independent of @p other.
   CVeskHttpSystemSettingInfo(const CVeskHttpSystemSettingInfo& other);
+  /// Makes this record a copy of @p other; returns it.
   CVeskHttpSystemSettingInfo& operator=(const CVeskHttpSystemSettingInfo& other);
+  /// Destroys the record and its texts.
   ~CVeskHttpSystemSettingInfo();
 
+  /// The device's server name.
   const wchar_t* GetServerName() const;
+  /// Sets the server name.
   void SetServerName(const wchar_t* serverName);
+  /// The plain HTTP port of the device's web interface.
   int GetSYSPort() const;
+  /// Sets the plain HTTP port.
   void SetSYSPort(int sysPort);
+  /// 1 when HTTPS is on.
   int IsSSL() const;
+  /// Sets whether HTTPS is on.
   void SetSSL(int isSSL);
+  /// The HTTPS port.
   int GetSYSSSLPort() const;
+  /// Sets the HTTPS port.
   void SetSYSSSLPort(int sysSSLPort);
+  /// 1 when the device refuses plain HTTP.
   int IsSSLForce() const;
+  /// Sets whether plain HTTP is refused.
   void SetSSLForce(int isSSLForce);
 
  private:
@@ -371,34 +594,74 @@ class VESK_HTTP_API CVeskHttpSystemSettingInfo {
 // back to its station's CloseRequest; outputs are read after the completion notification.
 // ---------------------------------------------------------------------------------------
 
+/// The handle of an asynchronous file-service request, as the operations named ...Async
+/// return it.
+///
+/// The station owns the request; the caller holds the handle until it gives it back with
+/// IVeskHttpFileStation::CloseRequest, which it must do for every handle, before closing
+/// the station. The outputs are read once the completion notification has come; they
+/// belong to the request and live until it is released. Each getter serves the operations
+/// named with it and is empty for the others; after a result other than VESK_HTTP_SUCCESS
+/// the outputs may be empty or partial.
 class VESK_HTTP_API IVeskHttpFileStationRequestBase {
  public:
-  // Stops the request: a request that has not started never runs; a running one ends
-  // with VESK_HTTP_CANCELLED. Returns 1.
+  /// Stops the request. A request that has not begun never runs; a running one stops its exchange
+  /// within moments and ends with VESK_HTTP_CANCELLED. A compress or extract job is also stopped on
+  /// the device; a copy or move job runs on there, only no longer followed. Cancel waits until the
+  /// request has ended, so its completion notification has been sent when Cancel returns; called
+  /// from the request's own notification, it only asks the request to stop. It may be called from
+  /// any thread, and more than once.
+  /// @return 1
   virtual int Cancel() = 0;
+  /// The count of GetFileListCountAsync, the folder's total number of entries of GetFileListAsync
+  /// and SearchFileAsync (not only those of this page), and the total number of links of
+  /// GetShareLinkListAsync.
+  /// @return the count, 0 when the operation has none
   virtual int GetTotalCount() const = 0;
+  /// The entries of GetShareFolderListAsync, GetFileListAsync and SearchFileAsync.
+  /// @return the request's list, owned by the request; never null
   virtual std::vector<CVeskHttpFileEntry>* GetFileEntryList() = 0;
+  /// The entries of GetExtractListAsync.
+  /// @return the request's list, owned by the request; never null
   virtual std::vector<CVeskHttpExtractEntry>* GetExtractEntryList() = 0;
+  /// The link CreateShareLinkAsync made.
+  /// @return a copy of the link; an empty link for other operations
   virtual CVeskHttpShareLink GetShareLinkResult() const = 0;
+  /// The links of GetShareLinkListAsync.
+  /// @return the request's list, owned by the request; never null
   virtual std::vector<CVeskHttpShareLink>* GetShareLinkList() = 0;
+  /// The status GetFileStatusAsync read, or SetFileModifyTimeAsync's status after the change.
+  /// @return a copy of the status; an empty one for other operations
   virtual CVeskHttpFileStatus GetFileStatusResult() const = 0;
+  /// The names and addresses of GetDomainIPListAsync.
+  /// @return a copy of the record; an empty one for other operations
   virtual CVeskHttpNASInfo GetNASInfoResult() const = 0;
+  /// The upload id of StartChunkedUploadAsync.
+  /// @return the id, owned by the request; empty for other operations, never null
   virtual const wchar_t* GetResultString() const = 0;
 
  protected:
-  // Released through IVeskHttpFileStation::CloseRequest, never deleted by the caller.
+  /// Released through IVeskHttpFileStation::CloseRequest, never deleted by the caller.
   virtual ~IVeskHttpFileStationRequestBase() = default;
+  /// Runs the request's command; called by the library alone.
   virtual void Execute() = 0;
 };
 
+/// The handle of an asynchronous system-service request. The rules of
+/// IVeskHttpFileStationRequestBase apply; it is given back with IVeskHttpSystem::CloseRequest.
 class VESK_HTTP_API IVeskHttpSystemRequestBase {
  public:
+  /// Stops the request, as IVeskHttpFileStationRequestBase::Cancel does.
+  /// @return 1
   virtual int Cancel() = 0;
+  /// The settings IVeskHttpSystem::GetSystemSettingAsync read.
+  /// @return a copy of the settings; an empty record for other operations
   virtual CVeskHttpSystemSettingInfo GetSystemSettingResult() const = 0;
 
  protected:
-  // Released through IVeskHttpSystem::CloseRequest, never deleted by the caller.
+  /// Released through IVeskHttpSystem::CloseRequest, never deleted by the caller.
   virtual ~IVeskHttpSystemRequestBase() = default;
+  /// Runs the request's command; called by the library alone.
   virtual void Execute() = 0;
 };
 
@@ -412,182 +675,859 @@ class VESK_HTTP_API IVeskHttpSystemRequestBase {
 // its own request.
 // ---------------------------------------------------------------------------------------
 
+/// The result of every synchronous operation: a \ref _VESK_HTTP_API_RESULT_.
 typedef _VESK_HTTP_API_RESULT_ VESK_HTTP_RESULT;
+/// The handle an asynchronous file-service operation returns.
 typedef IVeskHttpFileStationRequestBase* VESK_HTTP_REQUEST;
 
+/// The device's file service: its file tree, transfers, share links, archives and more.
+///
+/// CVeskHttpServer::Login(VESK_HTTP_STATION_FILE_STATION) creates and logs in the station,
+/// CVeskHttpServer::OpenFileStation hands it out (the server keeps it) and
+/// CVeskHttpServer::CloseFileStation logs it out and destroys it. Device paths are written
+/// from a share root, with "/" (or "\") between names: L"/Public/photos/a.jpg". Operations
+/// that take one path split it at its last separator into a folder and a name.
+///
+/// <b>Synchronous operations</b> run on the calling thread and return a result code. They
+/// take the caller's cancel flag after their own arguments and, where they report progress,
+/// user data and a progress callback (VESK_HTTP_PROGRESS_CALLBACK). They append to the
+/// caller's output lists without clearing them, and write outputs only on
+/// VESK_HTTP_SUCCESS; the outputs belong to the caller.
+///
+/// <b>Asynchronous operations</b> (named ...Async) run on a worker thread of their own. They
+/// take user data and a notification callback (VESK_HTTP_NOTIFY_CALLBACK) last and return
+/// the request's handle, or null when the station is not logged in or the request cannot
+/// start; the completion notification carries the result the synchronous form would
+/// return, and the outputs are read from the handle (IVeskHttpFileStationRequestBase).
+/// Every handle is given back with CloseRequest before the station is closed.
+///
+/// <b>Cancelling.</b> A synchronous operation watches the caller's cancel flag, an int that
+/// the caller sets to 1 from another thread (with an atomic store, e.g.
+/// `std::atomic_ref<int>(flag).store(1)`); the operation then stops its exchange within
+/// moments and returns VESK_HTTP_CANCELLED, which overrides every other result. A flag that
+/// reads 1 before the operation begins cancels it at once. An asynchronous request is
+/// cancelled with IVeskHttpFileStationRequestBase::Cancel, or by releasing it.
+///
+/// <b>Threads.</b> Operations of one station may be called from several threads at once;
+/// the station keeps no lock while a request runs, and no callback is called with a lock
+/// of the library held. Every operation also answers VESK_HTTP_NOT_LOGGED_IN on a station
+/// that is not logged in, and the codes any exchange may end with (see
+/// \ref _VESK_HTTP_API_RESULT_).
 class VESK_HTTP_API IVeskHttpFileStation {
  public:
   // Share roots, folder counts and folder pages.
+  /// Lists the share roots: the folders at the top of the device's tree. Appends one entry per root
+  /// to @p list, a folder with an empty path.
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param list receives the roots (appended; may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 when the device refuses (status 4); and
+  ///         the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetShareFolderList(int* cancelFlag,
                                               std::vector<CVeskHttpFileEntry>* list) = 0;
+  /// Counts the entries of a device folder.
+  /// @param folderPath the folder, e.g. L"/Public"
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param count receives the number of entries (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a folder that is missing or not
+  ///         permitted; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetFileListCount(const wchar_t* folderPath, int* cancelFlag,
                                             int* count) = 0;
+  /// Lists one page of a device folder, sorted by name: at most @p limit entries from the
+  /// @p startIndex-th on. Appends them to @p list, each with @p folderPath as its path. Use
+  /// GetFileListCount to know how many pages to ask for.
+  /// @param folderPath the folder, e.g. L"/Public"
+  /// @param startIndex the first entry of the page, from 0
+  /// @param limit the most entries to list
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param list receives the entries (appended; may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a folder that is missing or not
+  ///         permitted; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetFileList(const wchar_t* folderPath, int startIndex, int limit,
                                        int* cancelFlag, std::vector<CVeskHttpFileEntry>* list) = 0;
   // Links to the device's viewer and thumbnails; no request is made.
+  /// Builds the link that opens a device file in the device's viewer, with this session's sid: it
+  /// works while the station stays logged in. No request is made.
+  /// @param filePath the file's device path
+  /// @param url receives the link
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_NOT_LOGGED_IN; VESK_HTTP_INVALID_REQUEST when @p url is
+  ///         null
   virtual VESK_HTTP_RESULT GetViewerURL(const wchar_t* filePath, std::wstring* url) = 0;
+  /// Builds the link to a thumbnail (a PNG of at most 80 by 80 pixels) of a device image file, with
+  /// this session's sid: it works while the station stays logged in. No request is made.
+  /// @param filePath the image's device path
+  /// @param url receives the link
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_NOT_LOGGED_IN; VESK_HTTP_INVALID_REQUEST when @p url is
+  ///         null
   virtual VESK_HTTP_RESULT GetThumbnailURL(const wchar_t* filePath, std::wstring* url) = 0;
   // Whole-file and chunked uploads.
+  /// Uploads a local file into a device folder in one exchange, in pieces of at most 65535 bytes,
+  /// under the local file's name; a file of that name there is replaced. A cut upload leaves
+  /// nothing on the device: for large files over unreliable links use a chunked upload
+  /// (StartChunkedUpload).
+  /// @param localPath the local file
+  /// @param deviceFolder the device folder to put it in
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the file's bytes sent so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST when the local file cannot be opened or
+  ///         read; VESK_HTTP_SERVER_FAILED when the device refuses the file (a missing folder, a
+  ///         name it does not take); VESK_HTTP_SEND_FAILED when the connection breaks; and the
+  ///         codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT UploadFile(const wchar_t* localPath, const wchar_t* deviceFolder,
                                       int* cancelFlag, void* userData,
                                       VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Starts a chunked upload: the device makes room for an unfinished upload in @p tempFolder and
+  /// names it by an id. Send the file with ChunkedUploadFile; drop it with DeleteChunkedUploadFile.
+  /// @param tempFolder the device folder that holds the unfinished upload (its upload root)
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param uploadId receives the upload's id (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a missing folder;
+  ///         VESK_HTTP_DEVICE_STATUS_9 when the folder holds too many unfinished uploads;
+  ///         VESK_HTTP_SERVER_FAILED for another refusal or a reply without an id; and the codes
+  ///         any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT StartChunkedUpload(const wchar_t* tempFolder, int* cancelFlag,
                                               std::wstring* uploadId) = 0;
+  /// Sends a local file to a chunked upload, or what the device does not hold of it yet: it asks
+  /// the device how many bytes it holds and sends the rest in one exchange. Once the device holds
+  /// the whole file it moves it into @p deviceFolder, stamped with the local file's last-write
+  /// time, replacing a file of that name. After a failure call it again, with the same arguments,
+  /// until it returns VESK_HTTP_SUCCESS (or give up with DeleteChunkedUploadFile): nothing is sent
+  /// twice.
+  /// @param localPath the local file
+  /// @param deviceFolder the device folder the file goes into
+  /// @param newName the file's name there; empty for the local file's name
+  /// @param uploadId the id StartChunkedUpload gave
+  /// @param tempFolder the folder given to StartChunkedUpload
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the file's bytes the device holds (counted from the file's start)
+  ///        so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_CHUNK_STATUS_5 when the device does not know the upload;
+  ///         VESK_HTTP_INVALID_REQUEST when the local file cannot be opened or read, or is shorter
+  ///         than what the device holds; VESK_HTTP_SERVER_FAILED when the device refuses the data;
+  ///         VESK_HTTP_SEND_FAILED when the connection breaks (what arrived stays on the device);
+  ///         and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT ChunkedUploadFile(const wchar_t* localPath, const wchar_t* deviceFolder,
                                              const wchar_t* newName, const wchar_t* uploadId,
                                              const wchar_t* tempFolder, int* cancelFlag,
                                              void* userData,
                                              VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Drops an unfinished chunked upload and what the device holds of it.
+  /// @param uploadId the id StartChunkedUpload gave
+  /// @param tempFolder the folder given to StartChunkedUpload
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_5 for an id the device does not know;
+  ///         VESK_HTTP_SERVER_FAILED for another refusal; and the codes any exchange may end with
+  ///         (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT DeleteChunkedUploadFile(const wchar_t* uploadId,
                                                    const wchar_t* tempFolder, int* cancelFlag) = 0;
   // Downloads, resumable at an offset of the local file.
+  /// Downloads a device file into a local file, from byte @p offset of the file to its end, written
+  /// at the same offset of the local file (which is created when missing; what it holds before the
+  /// offset stays). Only the device's 200 reply is ever written into the local file, and a
+  /// completed download ends the local file there. A failed or cancelled download keeps what
+  /// arrived: call it again with the local file's size as the offset to resume. This form takes the
+  /// file as a listing entry.
+  /// @param entry the file: its path and name
+  /// @param localPath the local file
+  /// @param offset where to start, 0 for the whole file (64-bit)
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the file's bytes received (counted from the file's start) so far,
+  ///        or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST when the path names no folder or no file,
+  ///         the offset is negative, or the local file cannot be opened or written;
+  ///         VESK_HTTP_BAD_HTTP_STATUS when the device refuses (no such file, an offset beyond its
+  ///         end); VESK_HTTP_SEND_FAILED when the connection breaks, also after the reply began;
+  ///         and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT DownloadFile(CVeskHttpFileEntry entry, const wchar_t* localPath,
                                         long long offset, int* cancelFlag, void* userData,
                                         VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Downloads a device file into a local file, from byte @p offset of the file to its end, written
+  /// at the same offset of the local file (which is created when missing; what it holds before the
+  /// offset stays). Only the device's 200 reply is ever written into the local file, and a
+  /// completed download ends the local file there. A failed or cancelled download keeps what
+  /// arrived: call it again with the local file's size as the offset to resume.
+  /// @param devicePath the file's device path, e.g. L"/Public/a.iso"
+  /// @param localPath the local file
+  /// @param offset where to start, 0 for the whole file (64-bit)
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the file's bytes received (counted from the file's start) so far,
+  ///        or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST when the path names no folder or no file,
+  ///         the offset is negative, or the local file cannot be opened or written;
+  ///         VESK_HTTP_BAD_HTTP_STATUS when the device refuses (no such file, an offset beyond its
+  ///         end); VESK_HTTP_SEND_FAILED when the connection breaks, also after the reply began;
+  ///         and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT DownloadFile(const wchar_t* devicePath, const wchar_t* localPath,
                                         long long offset, int* cancelFlag, void* userData,
                                         VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
   // Share links.
+  /// Creates a share link for a device file in two exchanges: the device allocates the link, then
+  /// the library confirms it with the same settings. A creation cancelled between the two leaves
+  /// the link unconfirmed.
+  /// @param info the file, the access code, the expiry and the scheme
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param link receives the link: its URL, its expiry and the file's path (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_SERVER_FAILED when the device refuses either step (no
+  ///         such file, an expiry in the past, HTTPS links while HTTPS is off, too many links); and
+  ///         the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT CreateShareLink(CVeskHttpShareLinkInfo info, int* cancelFlag,
                                            CVeskHttpShareLink* link) = 0;
+  /// Lists the device's share links, sorted by file name, expired ones included until they are
+  /// deleted: at most @p limit of them, appended to @p list.
+  /// @param limit the most links to list
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param list receives the links (appended; may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_SERVER_FAILED for a reply that does not parse; and the
+  ///         codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetShareLinkList(int limit, int* cancelFlag,
                                             std::vector<CVeskHttpShareLink>* list) = 0;
+  /// Deletes a share link, named by its URL and its file's path as CreateShareLink or
+  /// GetShareLinkList gave them.
+  /// @param link the link
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_SERVER_FAILED when the device has no such link for that
+  ///         file; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT DeleteShareLink(CVeskHttpShareLink link, int* cancelFlag) = 0;
   // Changes to the file tree.
+  /// Creates a folder.
+  /// @param parentPath the device folder to create it in
+  /// @param name the new folder's name
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_2 when an item of that name exists;
+  ///         VESK_HTTP_DEVICE_STATUS_4 when the parent is missing or not permitted;
+  ///         VESK_HTTP_SERVER_FAILED for another refusal (a name the device does not take); and the
+  ///         codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT CreateFolder(const wchar_t* parentPath, const wchar_t* name,
                                         int* cancelFlag) = 0;
+  /// Creates a folder inside the folder a listing entry names.
+  /// @param parent the folder to create it in: its path and name
+  /// @param name the new folder's name
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_2 when an item of that name exists;
+  ///         VESK_HTTP_DEVICE_STATUS_4 when the parent is missing or not permitted;
+  ///         VESK_HTTP_SERVER_FAILED for another refusal (a name the device does not take); and the
+  ///         codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT CreateFolder(CVeskHttpFileEntry parent, const wchar_t* name,
                                         int* cancelFlag) = 0;
+  /// Copies a device file or folder (with all it holds) into a folder, as a device job. With a
+  /// progress callback the operation follows the device's job to its end and reports its
+  /// percentage; without one it returns as soon as the device has started the job. Following gives
+  /// up after five status queries in a row that fail. A cancel stops following the job; the device
+  /// has no way to stop a copy, which runs on.
+  /// @param sourcePath the item's device path
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the job's percentage so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_2 when the device refuses because the
+  ///         target exists; VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item;
+  ///         VESK_HTTP_SERVER_FAILED for another refusal or a job that fails; and the codes any
+  ///         exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT CopyFile(const wchar_t* sourcePath, const wchar_t* destFolder, int mode,
                                     int* cancelFlag, void* userData,
                                     VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Copies the item a listing entry names into a folder, as a device job. With a progress callback
+  /// the operation follows the device's job to its end and reports its percentage; without one it
+  /// returns as soon as the device has started the job. Following gives up after five status
+  /// queries in a row that fail. A cancel stops following the job; the device has no way to stop a
+  /// copy, which runs on.
+  /// @param source the item: its path and name
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the job's percentage so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_2 when the device refuses because the
+  ///         target exists; VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item;
+  ///         VESK_HTTP_SERVER_FAILED for another refusal or a job that fails; and the codes any
+  ///         exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT CopyFile(CVeskHttpFileEntry source, const wchar_t* destFolder, int mode,
                                     int* cancelFlag, void* userData,
                                     VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Moves a device file or folder (with all it holds) into a folder, as a device job. With a
+  /// progress callback the operation follows the device's job to its end and reports its
+  /// percentage; without one it returns as soon as the device has started the job. Following gives
+  /// up after five status queries in a row that fail. A cancel stops following the job; the device
+  /// has no way to stop a move, which runs on.
+  /// @param sourcePath the item's device path
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the job's percentage so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_SERVER_FAILED when the device refuses the move or the job
+  ///         fails; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT MoveFile(const wchar_t* sourcePath, const wchar_t* destFolder, int mode,
                                     int* cancelFlag, void* userData,
                                     VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Moves the item a listing entry names into a folder, as a device job. With a progress callback
+  /// the operation follows the device's job to its end and reports its percentage; without one it
+  /// returns as soon as the device has started the job. Following gives up after five status
+  /// queries in a row that fail. A cancel stops following the job; the device has no way to stop a
+  /// move, which runs on.
+  /// @param source the item: its path and name
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the job's percentage so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_SERVER_FAILED when the device refuses the move or the job
+  ///         fails; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT MoveFile(CVeskHttpFileEntry source, const wchar_t* destFolder, int mode,
                                     int* cancelFlag, void* userData,
                                     VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Deletes a device file or folder, with all it holds.
+  /// @param path the item's device path
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS (also for an item that is already gone); VESK_HTTP_DEVICE_STATUS_4
+  ///         when it is not permitted; VESK_HTTP_SERVER_FAILED for another refusal; and the codes
+  ///         any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT DeleteFile(const wchar_t* path, int* cancelFlag) = 0;
+  /// Deletes the item a listing entry names, with all it holds.
+  /// @param item the item: its path and name
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS (also for an item that is already gone); VESK_HTTP_DEVICE_STATUS_4
+  ///         when it is not permitted; VESK_HTTP_SERVER_FAILED for another refusal; and the codes
+  ///         any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT DeleteFile(CVeskHttpFileEntry item, int* cancelFlag) = 0;
+  /// Renames a device file or folder in its folder.
+  /// @param path the item's device path
+  /// @param newName its new name
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_2 when an item of the new name exists;
+  ///         VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; VESK_HTTP_SERVER_FAILED
+  ///         for another refusal; and the codes any exchange may end with
+  ///         (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT RenameFile(const wchar_t* path, const wchar_t* newName,
                                       int* cancelFlag) = 0;
+  /// Sets the modification time of a device file or folder and reads its status back.
+  /// @param path the item's device path
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param status receives the item's status after the change (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; and
+  ///         the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT SetFileModifyTime(const wchar_t* path, int modifyTime, int* cancelFlag,
                                              CVeskHttpFileStatus* status) = 0;
   // Search and status.
+  /// Finds the items whose names contain a keyword, at any depth below a device folder: at most
+  /// @p limit of them, appended to @p list. The device's reply names no folder for them: each
+  /// entry's path is @p folderPath.
+  /// @param folderPath the folder to search
+  /// @param keyword the text names must contain
+  /// @param limit the most items to return
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param list receives the items (appended; may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a folder that is missing or not
+  ///         permitted; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT SearchFile(const wchar_t* folderPath, const wchar_t* keyword, int limit,
                                       int* cancelFlag, std::vector<CVeskHttpFileEntry>* list) = 0;
+  /// Reads the status of a device file or folder.
+  /// @param path the item's device path
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param status receives the status (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; and
+  ///         the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetFileStatus(const wchar_t* path, int* cancelFlag,
                                          CVeskHttpFileStatus* status) = 0;
   // Archives.
+  /// Packs items of a device folder into an archive in that folder, as a device job. With a
+  /// progress callback the operation follows the device's job to its end (the percentage reads 0
+  /// while it runs, then 100) and a cancel stops the job on the device too; without one it returns
+  /// as soon as the device has started the job. A start answer that names no job counts as success,
+  /// with nothing to follow.
+  /// @param archiveName the archive's name (the device adds ".zip" or ".7z" when it lacks it)
+  /// @param folderPath the device folder that holds the items and gets the archive
+  /// @param fileCount the number of items
+  /// @param names the items' names in @p folderPath; none may be null
+  /// @param format 0 zip, 1 7z
+  /// @param password the archive's password (zip only); empty for none
+  /// @param level 0 normal, 1 large, 2 fast
+  /// @param encryption with a password: 0 AES-256, 1 ZipCrypto
+  /// @param updateMode for an existing archive: 0 replace it, 1 refuse, 2 add the items, 3 add them
+  ///        but replace only older entries
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the job's percentage so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST for a null name;
+  ///         VESK_HTTP_DEVICE_STATUS_2 when the archive exists and is not to be replaced;
+  ///         VESK_HTTP_DEVICE_STATUS_4 for a missing folder or item; VESK_HTTP_SERVER_FAILED for a
+  ///         job that fails; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT CompressFile(const wchar_t* archiveName, const wchar_t* folderPath,
                                         int fileCount, const std::vector<const wchar_t*>& names,
                                         int format, const wchar_t* password, int level,
                                         int encryption, int updateMode, int* cancelFlag,
                                         void* userData, VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Lists one page of an archive's entries, sorted by path: at most @p limit entries from the
+  /// @p startIndex-th on, appended to @p list.
+  /// @param archivePath the archive's device path
+  /// @param startIndex the first entry of the page, from 0
+  /// @param limit the most entries to list
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param list receives the entries (appended; may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a missing archive;
+  ///         VESK_HTTP_DEVICE_STATUS_5 for a file the device cannot read as an archive (or a wrong
+  ///         password); VESK_HTTP_SERVER_FAILED for another refusal; and the codes any exchange may
+  ///         end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetExtractList(const wchar_t* archivePath, int startIndex, int limit,
                                           int* cancelFlag,
                                           std::vector<CVeskHttpExtractEntry>* list) = 0;
+  /// Unpacks an archive, or some of its entries, into a device folder, as a device job. With a
+  /// progress callback the operation follows the device's job to its end (the percentage reads 0
+  /// while it runs, then 100) and a cancel stops the job on the device too; without one it returns
+  /// as soon as the device has started the job. A start answer that names no job counts as success,
+  /// with nothing to follow.
+  /// @param archivePath the archive's device path
+  /// @param destFolder the device folder to unpack into
+  /// @param password the archive's password; empty for none
+  /// @param mode 0 every entry, 1 the entries @p names names (a folder with all it holds)
+  /// @param fileCount with mode 1: the number of names
+  /// @param names with mode 1: entry paths inside the archive; none may be null
+  /// @param overwrite 0 refuses to replace a file, non-zero replaces files and merges folders
+  /// @param pathMode 0 puts every file straight into @p destFolder, 1 keeps the archive's folders
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p progress
+  /// @param progress called with the job's percentage so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST for a null name with mode 1;
+  ///         VESK_HTTP_DEVICE_STATUS_2 when a file would be replaced without @p overwrite;
+  ///         VESK_HTTP_DEVICE_STATUS_4 for a missing archive or folder; VESK_HTTP_SERVER_FAILED for
+  ///         a job that fails; and the codes any exchange may end with
+  ///         (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT ExtractFile(const wchar_t* archivePath, const wchar_t* destFolder,
                                        const wchar_t* password, int mode, int fileCount,
                                        const std::vector<const wchar_t*>& names, int overwrite,
                                        int pathMode, int* cancelFlag, void* userData,
                                        VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
   // Addresses and video transcoding.
+  /// Reads the device's cloud-service name and its external, local and host addresses.
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param info receives them (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_SERVER_FAILED for a reply that does not parse; and the
+  ///         codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetDomainIPList(int* cancelFlag, CVeskHttpNASInfo* info) = 0;
+  /// Queues a device video file for transcoding on the device.
+  /// @param path the file's device path
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_2 when it is queued already;
+  ///         VESK_HTTP_DEVICE_STATUS_4 for a missing file or a folder; and the codes any exchange
+  ///         may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT AddVideoTranscode(const wchar_t* path, int* cancelFlag) = 0;
+  /// Takes a device video file off the transcoding queue.
+  /// @param path the file's device path
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a file that is missing or not queued;
+  ///         and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT DeleteVideoTranscode(const wchar_t* path, int* cancelFlag) = 0;
 
-  // Releases an asynchronous request of this station and nulls the caller's pointer: a
-  // running request is cancelled and waited for. A request of another station, or null, is
-  // left alone. Returns 1.
+  /// Releases an asynchronous request of this station and nulls the caller's pointer. A running
+  /// request is cancelled and waited for: its completion notification comes first. A request of
+  /// another station, a null pointer, and a call from the request's own notification leave the
+  /// request (and the pointer) alone.
+  /// @param request the caller's handle
+  /// @return 1
   virtual int CloseRequest(IVeskHttpFileStationRequestBase** request) = 0;
 
+  /// Starts GetShareFolderList() on a worker thread of its own; its completion notification carries
+  /// the result GetShareFolderList() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetFileEntryList().
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetShareFolderListAsync(void* userData,
                                                     VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts GetFileListCount() on a worker thread of its own; its completion notification carries
+  /// the result GetFileListCount() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetTotalCount().
+  /// @param folderPath the folder
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetFileListCountAsync(const wchar_t* folderPath, void* userData,
                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts GetFileList() on a worker thread of its own; its completion notification carries the
+  /// result GetFileList() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetFileEntryList() and
+  /// IVeskHttpFileStationRequestBase::GetTotalCount() (the folder's whole count).
+  /// @param folderPath the folder
+  /// @param startIndex the first entry of the page, from 0
+  /// @param limit the most entries to list
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetFileListAsync(const wchar_t* folderPath, int startIndex, int limit,
                                              void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts CreateShareLink() on a worker thread of its own; its completion notification carries
+  /// the result CreateShareLink() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetShareLinkResult().
+  /// @param info the file, the access code, the expiry and the scheme
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CreateShareLinkAsync(CVeskHttpShareLinkInfo info, void* userData,
                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts GetShareLinkList() on a worker thread of its own; its completion notification carries
+  /// the result GetShareLinkList() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetShareLinkList() and
+  /// IVeskHttpFileStationRequestBase::GetTotalCount().
+  /// @param limit the most links to list
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetShareLinkListAsync(int limit, void* userData,
                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts DeleteShareLink() on a worker thread of its own; its completion notification carries
+  /// the result DeleteShareLink() would return.
+  /// @param link the link
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteShareLinkAsync(CVeskHttpShareLink link, void* userData,
                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts UploadFile() on a worker thread of its own; its completion notification carries the
+  /// result UploadFile() would return.
+  /// @param localPath the local file
+  /// @param deviceFolder the device folder to put it in
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the bytes sent after every
+  ///        piece; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST UploadFileAsync(const wchar_t* localPath, const wchar_t* deviceFolder,
                                             void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts StartChunkedUpload() on a worker thread of its own; its completion notification carries
+  /// the result StartChunkedUpload() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetResultString(), the id.
+  /// @param tempFolder the device folder that holds the unfinished upload
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST StartChunkedUploadAsync(const wchar_t* tempFolder, void* userData,
                                                     VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts ChunkedUploadFile() on a worker thread of its own; its completion notification carries
+  /// the result ChunkedUploadFile() would return.
+  /// @param localPath the local file
+  /// @param deviceFolder the device folder the file goes into
+  /// @param newName the file's name there; empty for the local file's name
+  /// @param uploadId the id StartChunkedUpload gave
+  /// @param tempFolder the folder given to StartChunkedUpload
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the bytes the device holds
+  ///        after every piece; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST ChunkedUploadFileAsync(const wchar_t* localPath,
                                                    const wchar_t* deviceFolder,
                                                    const wchar_t* newName, const wchar_t* uploadId,
                                                    const wchar_t* tempFolder, void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts DeleteChunkedUploadFile() on a worker thread of its own; its completion notification
+  /// carries the result DeleteChunkedUploadFile() would return.
+  /// @param uploadId the id StartChunkedUpload gave
+  /// @param tempFolder the folder given to StartChunkedUpload
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteChunkedUploadFileAsync(const wchar_t* uploadId,
                                                          const wchar_t* tempFolder, void* userData,
                                                          VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts DownloadFile() on a worker thread of its own; its completion notification carries the
+  /// result DownloadFile() would return.
+  /// @param devicePath the file's device path
+  /// @param localPath the local file
+  /// @param offset where to start, 0 for the whole file
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the bytes received after
+  ///        every piece; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in, the path names no folder or file, the offset is negative, or the worker
+  ///         thread did not start
   virtual VESK_HTTP_REQUEST DownloadFileAsync(const wchar_t* devicePath, const wchar_t* localPath,
                                               long long offset, void* userData,
                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts DownloadFile() on a worker thread of its own; its completion notification carries the
+  /// result DownloadFile() would return.
+  /// @param entry the file: its path and name
+  /// @param localPath the local file
+  /// @param offset where to start, 0 for the whole file
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the bytes received after
+  ///        every piece; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in, the entry names no folder or file, the offset is negative, or the worker
+  ///         thread did not start
   virtual VESK_HTTP_REQUEST DownloadFileAsync(CVeskHttpFileEntry entry, const wchar_t* localPath,
                                               long long offset, void* userData,
                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts CreateFolder() on a worker thread of its own; its completion notification carries the
+  /// result CreateFolder() would return.
+  /// @param parentPath the device folder to create it in
+  /// @param name the new folder's name
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CreateFolderAsync(const wchar_t* parentPath, const wchar_t* name,
                                               void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts CreateFolder() on a worker thread of its own; its completion notification carries the
+  /// result CreateFolder() would return.
+  /// @param parent the folder to create it in: its path and name
+  /// @param name the new folder's name
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CreateFolderAsync(CVeskHttpFileEntry parent, const wchar_t* name,
                                               void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts CopyFile() on a worker thread of its own; its completion notification carries the
+  /// result CopyFile() would return.
+  /// @param sourcePath the item's device path
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the job's percentage while
+  ///        it runs; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CopyFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts CopyFile() on a worker thread of its own; its completion notification carries the
+  /// result CopyFile() would return.
+  /// @param source the item: its path and name
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the job's percentage while
+  ///        it runs; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CopyFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts MoveFile() on a worker thread of its own; its completion notification carries the
+  /// result MoveFile() would return.
+  /// @param sourcePath the item's device path
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the job's percentage while
+  ///        it runs; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST MoveFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts MoveFile() on a worker thread of its own; its completion notification carries the
+  /// result MoveFile() would return.
+  /// @param source the item: its path and name
+  /// @param destFolder the device folder to put it in
+  /// @param mode for an item of the same name in @p destFolder: 0 refuse, 1 replace files and merge
+  ///        folders
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the job's percentage while
+  ///        it runs; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST MoveFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts DeleteFile() on a worker thread of its own; its completion notification carries the
+  /// result DeleteFile() would return.
+  /// @param path the item's device path
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteFileAsync(const wchar_t* path, void* userData,
                                             VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts DeleteFile() on a worker thread of its own; its completion notification carries the
+  /// result DeleteFile() would return.
+  /// @param item the item: its path and name
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteFileAsync(CVeskHttpFileEntry item, void* userData,
                                             VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts RenameFile() on a worker thread of its own; its completion notification carries the
+  /// result RenameFile() would return.
+  /// @param path the item's device path
+  /// @param newName its new name
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST RenameFileAsync(const wchar_t* path, const wchar_t* newName,
                                             void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts SetFileModifyTime() on a worker thread of its own; its completion notification carries
+  /// the result SetFileModifyTime() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetFileStatusResult().
+  /// @param path the item's device path
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST SetFileModifyTimeAsync(const wchar_t* path, int modifyTime,
                                                    void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts SearchFile() on a worker thread of its own; its completion notification carries the
+  /// result SearchFile() would return. Outputs: IVeskHttpFileStationRequestBase::GetFileEntryList()
+  /// and IVeskHttpFileStationRequestBase::GetTotalCount().
+  /// @param folderPath the folder to search
+  /// @param keyword the text names must contain
+  /// @param limit the most items to return
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST SearchFileAsync(const wchar_t* folderPath, const wchar_t* keyword,
                                             int limit, void* userData,
                                             VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts GetFileStatus() on a worker thread of its own; its completion notification carries the
+  /// result GetFileStatus() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetFileStatusResult().
+  /// @param path the item's device path
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetFileStatusAsync(const wchar_t* path, void* userData,
                                                VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts CompressFile() on a worker thread of its own; its completion notification carries the
+  /// result CompressFile() would return.
+  /// @param archiveName the archive's name
+  /// @param folderPath the device folder of the items and the archive
+  /// @param fileCount the number of items
+  /// @param names the items' names
+  /// @param format 0 zip, 1 7z
+  /// @param password the archive's password; empty for none
+  /// @param level 0 normal, 1 large, 2 fast
+  /// @param encryption with a password: 0 AES-256, 1 ZipCrypto
+  /// @param updateMode 0 replace, 1 refuse, 2 add, 3 add replacing older entries
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the job's percentage while
+  ///        it runs; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in, a name is null, or the worker thread did not start
   virtual VESK_HTTP_REQUEST CompressFileAsync(const wchar_t* archiveName, const wchar_t* folderPath,
                                               int fileCount,
                                               const std::vector<const wchar_t*>& names, int format,
                                               const wchar_t* password, int level, int encryption,
                                               int updateMode, void* userData,
                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts GetExtractList() on a worker thread of its own; its completion notification carries the
+  /// result GetExtractList() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetExtractEntryList().
+  /// @param archivePath the archive's device path
+  /// @param startIndex the first entry of the page, from 0
+  /// @param limit the most entries to list
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetExtractListAsync(const wchar_t* archivePath, int startIndex,
                                                 int limit, void* userData,
                                                 VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts ExtractFile() on a worker thread of its own; its completion notification carries the
+  /// result ExtractFile() would return.
+  /// @param archivePath the archive's device path
+  /// @param destFolder the device folder to unpack into
+  /// @param password the archive's password; empty for none
+  /// @param mode 0 every entry, 1 the named ones
+  /// @param fileCount with mode 1: the number of names
+  /// @param names with mode 1: entry paths inside the archive
+  /// @param overwrite 0 refuses to replace a file, non-zero replaces
+  /// @param pathMode 0 files straight into @p destFolder, 1 the archive's folders kept
+  /// @param userData handed back in every notification
+  /// @param notify called at the end, and with VESK_HTTP_IN_PROGRESS and the job's percentage while
+  ///        it runs; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in, a name is null (mode 1), or the worker thread did not start
   virtual VESK_HTTP_REQUEST ExtractFileAsync(const wchar_t* archivePath, const wchar_t* destFolder,
                                              const wchar_t* password, int mode, int fileCount,
                                              const std::vector<const wchar_t*>& names,
                                              int overwrite, int pathMode, void* userData,
                                              VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts GetDomainIPList() on a worker thread of its own; its completion notification carries
+  /// the result GetDomainIPList() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetNASInfoResult().
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetDomainIPListAsync(void* userData,
                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts AddVideoTranscode() on a worker thread of its own; its completion notification carries
+  /// the result AddVideoTranscode() would return.
+  /// @param path the file's device path
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST AddVideoTranscodeAsync(const wchar_t* path, void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts DeleteVideoTranscode() on a worker thread of its own; its completion notification
+  /// carries the result DeleteVideoTranscode() would return.
+  /// @param path the file's device path
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteVideoTranscodeAsync(const wchar_t* path, void* userData,
                                                       VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
 
  protected:
-  // Closed and destroyed by CVeskHttpServer::CloseFileStation.
+  /// Closed and destroyed by CVeskHttpServer::CloseFileStation, never deleted by the caller.
   virtual ~IVeskHttpFileStation() = default;
 };
 
@@ -595,22 +1535,54 @@ class VESK_HTTP_API IVeskHttpFileStation {
 // The system service.
 // ---------------------------------------------------------------------------------------
 
+/// The device's system service: its administrator session, its web-server settings and the
+/// switch of its web file manager.
+///
+/// CVeskHttpServer::Login(VESK_HTTP_STATION_SYSTEM) creates and logs in the service,
+/// CVeskHttpServer::OpenSystem hands it out and CVeskHttpServer::CloseSystem logs it out and
+/// destroys it. Synchronous and asynchronous operations, cancelling and threads follow the
+/// rules of IVeskHttpFileStation.
 class VESK_HTTP_API IVeskHttpSystem {
  public:
-  // The device's web-server settings; the record is written only on VESK_HTTP_SUCCESS.
+  /// Reads the device's web-server settings.
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  /// @param settings receives the settings, only on VESK_HTTP_SUCCESS (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_SERVER_FAILED for a reply without the settings or that
+  ///         refuses the session; VESK_HTTP_NOT_LOGGED_IN; and the codes any exchange may end with
+  ///         (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT GetSystemSetting(int* cancelFlag,
                                             CVeskHttpSystemSettingInfo* settings) = 0;
-  // Switches the device's web file manager on.
+  /// Switches the device's web file manager on. The device answers alike whether or not it
+  /// complied: any 200 reply is a success.
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_NOT_LOGGED_IN; and the codes any exchange may end with
+  ///         (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT EnableWebFileManager(int* cancelFlag) = 0;
-  // Releases an asynchronous request of this system object; see the file service's.
+  /// Releases an asynchronous request of this service and nulls the caller's pointer, as
+  /// IVeskHttpFileStation::CloseRequest does.
+  /// @param request the caller's handle
+  /// @return 1
   virtual int CloseRequest(IVeskHttpSystemRequestBase** request) = 0;
+  /// Starts GetSystemSetting() on a worker thread of its own; its completion notification carries
+  /// the result GetSystemSetting() would return. Output:
+  /// IVeskHttpSystemRequestBase::GetSystemSettingResult().
+  /// @param userData handed back in the notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the service is not
+  ///         logged in or the worker thread did not start
   virtual IVeskHttpSystemRequestBase* GetSystemSettingAsync(
       void* userData, VESK_HTTP_SYSTEM_NOTIFY_CALLBACK notify) = 0;
+  /// Starts EnableWebFileManager() on a worker thread of its own; its completion notification
+  /// carries the result EnableWebFileManager() would return.
+  /// @param userData handed back in the notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the service is not
+  ///         logged in or the worker thread did not start
   virtual IVeskHttpSystemRequestBase* EnableWebFileManagerAsync(
       void* userData, VESK_HTTP_SYSTEM_NOTIFY_CALLBACK notify) = 0;
 
  protected:
-  // Closed and destroyed by CVeskHttpServer::CloseSystem.
+  /// Closed and destroyed by CVeskHttpServer::CloseSystem, never deleted by the caller.
   virtual ~IVeskHttpSystem() = default;
 };
 
@@ -620,35 +1592,116 @@ class VESK_HTTP_API IVeskHttpSystem {
 // closes its stations, after releasing their request handles, before destroying the server.
 // ---------------------------------------------------------------------------------------
 
+/// The caller's entry point: one object per device.
+///
+/// Construct it with a CVeskHttpServerInfo, set ports, agent name, time-out and HTTPS checks,
+/// then Login to one or both services (the system service first when the file service is to
+/// log in through its session), and use the stations that OpenFileStation and OpenSystem
+/// hand out. The server owns its stations: CloseFileStation and CloseSystem log them out and
+/// destroy them. The caller releases every request handle before closing a station and
+/// closes its stations before destroying the server, whose destructor does not close them.
+///
+/// The settings are copied into each station at its login: a change reaches the stations
+/// logged in after it. A server object is used by one thread at a time; the stations it
+/// hands out may be used by many at once.
 class VESK_HTTP_API CVeskHttpServer {
  public:
+  /// A server with an empty CVeskHttpServerInfo; see the other constructor.
   CVeskHttpServer();
+  /// A server for the device, user and password @p info names, with the default settings: ports
+  /// 8080 (HTTP) and 443 (HTTPS) for both services, the library's agent name, the default
+  /// time-outs, and any HTTPS certificate accepted.
+  /// @param info where and as whom to connect; copied
   explicit CVeskHttpServer(CVeskHttpServerInfo info);
-  // Copies share the stations: close each station once.
+  /// A copy of the settings and of the station pointers: copies share the stations, and each
+  /// station is closed once, through one of them.
   CVeskHttpServer(const CVeskHttpServer& other);
+  /// Copies the settings and the station pointers of @p other, as the copy constructor does.
+  /// Stations this server held stay open, the caller's to close.
   CVeskHttpServer& operator=(const CVeskHttpServer& other);
+  /// Destroys the server; it does not close its stations (close them first).
   ~CVeskHttpServer();
 
-  // Settings copied into each station at its login; they return 1.
-  int SetFileStationPortNum(long port);     // default 8080
-  int SetFileStationSSLPortNum(long port);  // default 443
-  int SetSystemPortNum(long port);          // default 8080
-  int SetSystemSSLPortNum(long port);       // default 443
+  /// Sets the file service's HTTP port (default 8080).
+  /// @param port the port
+  /// @return 1
+  int SetFileStationPortNum(long port);
+  /// Sets the file service's HTTPS port (default 443), used with CVeskHttpServerInfo's secure mode.
+  /// @param port the port
+  /// @return 1
+  int SetFileStationSSLPortNum(long port);
+  /// Sets the system service's HTTP port (default 8080).
+  /// @param port the port
+  /// @return 1
+  int SetSystemPortNum(long port);
+  /// Sets the system service's HTTPS port (default 443).
+  /// @param port the port
+  /// @return 1
+  int SetSystemSSLPortNum(long port);
+  /// Sets the User-Agent of every request.
+  /// @param agentName the agent name; null or empty keeps the library's own
+  /// @return 1
   int SetAgentName(const wchar_t* agentName);
-  // Milliseconds for name resolution, connect, send and receive alike; 0 or less keeps the
-  // defaults (no limit, 60 s, 30 s, 30 s).
+  /// Sets one time-out for name resolution, connecting, sending and receiving alike.
+  /// @param timeoutMs milliseconds; 0 or less keeps the defaults (name resolution without limit, 60
+  ///        s to connect, 30 s to send, 30 s to receive)
+  /// @return 1
   int SetTimeouts(int timeoutMs);
+  /// Sets the HTTPS checks of the device's certificate. By default any certificate is accepted:
+  /// devices serve self-signed ones. With @p verify 1 it must chain to an authority of the system's
+  /// trust store or, when @p caFile names a PEM file, of that file alone, and name the host; a
+  /// certificate that does not pass fails the exchange with VESK_HTTP_SEND_FAILED.
+  /// @param verify 1 to check certificates, 0 to accept any (the default)
+  /// @param caFile with @p verify 1: a PEM file of the authorities to trust; null or empty for the
+  ///        system's
+  /// @return 1
+  int SetVerifyCertificate(int verify, const wchar_t* caFile);
+  /// Pins the device's certificate by its SHA-256 fingerprint. A connection whose certificate has
+  /// another fingerprint fails with VESK_HTTP_SEND_FAILED before any request byte is sent, whether
+  /// or not certificates are verified.
+  /// @param sha256Fingerprint 64 hexadecimal digits in either case, run together or as 32 pairs
+  ///        joined by colons; null or empty removes the pin
+  /// @return 1, or 0 for a malformed fingerprint, which leaves the pin as it was
+  int SetCertificatePin(const wchar_t* sha256Fingerprint);
 
-  // VESK_HTTP_STATION_FILE_STATION logs in to the file service (through the system's session
-  // when the system is logged in), VESK_HTTP_STATION_SYSTEM to the system service.
+  /// Creates a station of one service and logs it in, on the calling thread.
+  /// VESK_HTTP_STATION_SYSTEM logs in to the system service with the user name and password.
+  /// VESK_HTTP_STATION_FILE_STATION logs in to the file service: through the system service's
+  /// session when this server's system service is logged in (no password is sent), else with the
+  /// user name, password and computer name. On success the server keeps the new station for
+  /// OpenFileStation or OpenSystem; a station of the same type logged in before stays open, the
+  /// caller's to close.
+  /// @param type the service
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_LOGIN_FAILED when the device refuses;
+  ///         VESK_HTTP_BAD_STATION_TYPE for an unknown @p type; and the codes any exchange may end
+  ///         with (\ref _VESK_HTTP_API_RESULT_)
   VESK_HTTP_RESULT Login(_VESK_HTTP_STATION_TYPE_ type);
+  /// Hands out the file service that Login made; the server keeps owning it.
+  /// @return the station, or null before a successful Login(VESK_HTTP_STATION_FILE_STATION)
   IVeskHttpFileStation* OpenFileStation();
+  /// Hands out the system service that Login made; the server keeps owning it.
+  /// @return the service, or null before a successful Login(VESK_HTTP_STATION_SYSTEM)
   IVeskHttpSystem* OpenSystem();
-  // Logs out and destroys the station, then nulls the caller's pointer. On a failed logout
-  // the station stays open. A null pointer answers VESK_HTTP_NOT_LOGGED_IN.
+  /// Logs the file service out and destroys it, then nulls the caller's pointer. Its request
+  /// handles must all have been released. On a failed logout the station stays open.
+  /// @param station the caller's pointer to the station
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_NOT_LOGGED_IN for a null pointer or a station that is not
+  ///         logged in; VESK_HTTP_SERVER_FAILED when the device refuses the logout; and the codes
+  ///         any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   VESK_HTTP_RESULT CloseFileStation(IVeskHttpFileStation** station);
+  /// Logs the system service out and destroys it, then nulls the caller's pointer. Its request
+  /// handles must all have been released. On a failed logout it stays open.
+  /// @param system the caller's pointer to the service
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_NOT_LOGGED_IN for a null pointer or a service that is not
+  ///         logged in; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   VESK_HTTP_RESULT CloseSystem(IVeskHttpSystem** system);
+  /// The file service's interface version.
+  /// @return VESK_HTTP_FILE_STATION_API_VERSION_1 once a file-service login has succeeded, else
+  ///         VESK_HTTP_FILE_STATION_API_VERSION_NONE
   _VESK_HTTP_FILE_STATION_API_VERSION_ QueryFileStationVersion();
+  /// The system service's interface version.
+  /// @return VESK_HTTP_SYSTEM_API_VERSION_1 once a system login has succeeded, else
+  ///         VESK_HTTP_SYSTEM_API_VERSION_NONE
   _VESK_HTTP_SYSTEM_API_VERSION_ QuerySystemVersion();
 
  private:
@@ -661,6 +1714,9 @@ class VESK_HTTP_API CVeskHttpServer {
   int systemSSLPort_;
   std::wstring agentName_;
   int timeout_;
+  int verifyCertificate_;
+  std::wstring caFile_;
+  std::string certificatePin_;  // the fingerprint's 32 bytes; empty: not pinned
   _VESK_HTTP_FILE_STATION_API_VERSION_ fileStationVersion_;
   _VESK_HTTP_SYSTEM_API_VERSION_ systemVersion_;
 };
@@ -668,8 +1724,10 @@ class VESK_HTTP_API CVeskHttpServer {
 // The three sequence types exchanged with callers; the library exports their code so that
 // callers and the library agree on one instantiation. (The library's own sources refer to it
 // too: a hidden copy made elsewhere in the library would hide the exported one.)
+/// @cond VESK_HTTP_INTERNAL
 extern template class std::vector<CVeskHttpFileEntry>;
 extern template class std::vector<CVeskHttpExtractEntry>;
 extern template class std::vector<CVeskHttpShareLink>;
+/// @endcond
 
 #endif  // VESK_HTTP_H

@@ -1,10 +1,43 @@
 // The server object: where and as whom to connect, and the two stations it logs in.
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "VeskHttp.h"
 #include "filestation/FileStation.h"
 #include "system/System.h"
 
 using vesk::FileStation;
 using vesk::System;
+
+namespace {
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// The 32 bytes of a SHA-256 fingerprint written as 64 hexadecimal digits, run together or
+// as pairs joined by colons; nothing when it is written any other way.
+std::optional<std::string> ParseFingerprint(std::wstring_view text) {
+  constexpr std::size_t kBytes = 32;
+  const bool colons = text.size() == kBytes * 3 - 1;
+  if (!colons && text.size() != kBytes * 2) return std::nullopt;
+  std::string bytes;
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < kBytes; ++i) {
+    if (colons && i > 0 && text[at++] != L':') return std::nullopt;
+    const int high = HexDigit(text[at++]);
+    const int low = HexDigit(text[at++]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(static_cast<char>(high * 16 + low));
+  }
+  return bytes;
+}
+
+}  // namespace
 
 CVeskHttpServer::CVeskHttpServer() : CVeskHttpServer(CVeskHttpServerInfo()) {}
 
@@ -17,6 +50,7 @@ CVeskHttpServer::CVeskHttpServer(CVeskHttpServerInfo info)
       systemPort_(8080),
       systemSSLPort_(443),
       timeout_(0),
+      verifyCertificate_(0),
       fileStationVersion_(VESK_HTTP_FILE_STATION_API_VERSION_NONE),
       systemVersion_(VESK_HTTP_SYSTEM_API_VERSION_NONE) {}
 
@@ -52,6 +86,28 @@ int CVeskHttpServer::SetTimeouts(int timeoutMs) {
   timeout_ = timeoutMs;
   return 1;
 }
+int CVeskHttpServer::SetVerifyCertificate(int verify, const wchar_t* caFile) {
+  try {
+    caFile_ = caFile ? caFile : L"";
+    verifyCertificate_ = verify ? 1 : 0;
+  } catch (...) {
+  }
+  return 1;
+}
+int CVeskHttpServer::SetCertificatePin(const wchar_t* sha256Fingerprint) {
+  try {
+    if (!sha256Fingerprint || !*sha256Fingerprint) {
+      certificatePin_.clear();
+      return 1;
+    }
+    std::optional<std::string> pin = ParseFingerprint(sha256Fingerprint);
+    if (!pin) return 0;
+    certificatePin_ = std::move(*pin);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
 
 VESK_HTTP_RESULT CVeskHttpServer::Login(_VESK_HTTP_STATION_TYPE_ type) {
   try {
@@ -61,6 +117,7 @@ VESK_HTTP_RESULT CVeskHttpServer::Login(_VESK_HTTP_STATION_TYPE_ type) {
         if (!agentName_.empty()) station->SetAgentName(agentName_);
         station->SetTimeout(timeout_);
         station->SetPorts(fileStationPort_, fileStationSSLPort_);
+        station->SetTls({verifyCertificate_ != 0, caFile_, certificatePin_});
         // With a system session the file service is reached through it.
         if (auto* system = static_cast<System*>(system_); system && system->LoggedIn())
           station->UseSystemSession(system->GetConnection(), system->Port(), system->SslPort(),
@@ -78,6 +135,7 @@ VESK_HTTP_RESULT CVeskHttpServer::Login(_VESK_HTTP_STATION_TYPE_ type) {
         if (!agentName_.empty()) system->SetAgentName(agentName_);
         system->SetTimeout(timeout_);
         system->SetPorts(systemPort_, systemSSLPort_);
+        system->SetTls({verifyCertificate_ != 0, caFile_, certificatePin_});
         const int result = system->Login(info_.GetHostName(), info_.GetUsername(),
                                          info_.GetPassword(), info_.IsSecureMode());
         if (result != VESK_HTTP_SUCCESS) return static_cast<VESK_HTTP_RESULT>(result);

@@ -5,6 +5,7 @@
 
 #include "http/Encoding.h"
 #include "http/WinHttpClient.h"
+#include "platform/HttpTransport.h"
 
 namespace vesk {
 
@@ -13,17 +14,18 @@ class RequestCore::Worker final : public ZThread {
  public:
   explicit Worker(RequestCore& request) : request_(request) {}
   ~Worker() override { Join(); }
-  std::thread::id Id() const { return id_.load(); }
 
  protected:
   void Run() override {
-    id_ = std::this_thread::get_id();
+    // The request outlives this: its release joins the worker first.
+    request_.workerThread_ = std::this_thread::get_id();
     if (!request_.stopped_) request_.Run();
+    request_.workerThread_ = std::thread::id();
+    request_.workerBusy_ = false;
   }
 
  private:
   RequestCore& request_;
-  std::atomic<std::thread::id> id_{};
 };
 
 RequestCore::RequestCore(RequestDescriptor d)
@@ -38,6 +40,7 @@ RequestCore::RequestCore(RequestDescriptor d)
       intParams_(std::move(d.intParams)),
       agentName_(std::move(d.agentName)),
       timeout_(d.timeout),
+      tls_(std::move(d.tls)),
       userData_(d.userData),
       progressCallback_(d.progressCallback),
       notifyCallback_(d.notifyCallback),
@@ -52,13 +55,19 @@ int RequestCore::Start(int* callerCancelFlag) {
     return result_;
   }
   cancelFlagPtr_ = &cancelFlag_;
+  std::lock_guard lock(workerMutex_);
   try {
     if (!worker_) worker_ = std::make_unique<Worker>(*this);
   } catch (...) {
     return VESK_HTTP_THREAD_FAILED;
   }
   stopped_ = false;
-  if (!worker_->IsRunning() && !worker_->Start()) return VESK_HTTP_THREAD_FAILED;
+  if (worker_->IsRunning()) return VESK_HTTP_SUCCESS;
+  workerBusy_ = true;
+  if (!worker_->Start()) {
+    workerBusy_ = false;
+    return VESK_HTTP_THREAD_FAILED;
+  }
   return VESK_HTTP_SUCCESS;
 }
 
@@ -76,20 +85,41 @@ void RequestCore::Run() {
 }
 
 int RequestCore::CancelAndJoin() {
-  StoreFlag(&cancelFlag_, 1);
-  stopped_ = true;
-  doneEvent_.Set();
+  StopAndJoin(!platform::OnTransportThread());
+  return 1;
+}
+
+void RequestCore::JoinForRelease() { StopAndJoin(true); }
+
+void RequestCore::StopAndJoin(bool mayWait) {
+  const auto signalStop = [this] {
+    StoreFlag(&cancelFlag_, 1);
+    stopped_ = true;
+    doneEvent_.Set();
+  };
+  if (!mayWait || OnWorkerThread()) {
+    // The worker ends once the routine sees the flag; the release joins it later.
+    signalStop();
+    return;
+  }
+  // A release that comes while a cancel runs waits here until the cancel is done, and vice
+  // versa; whichever comes second finds the worker already joined.
+  std::lock_guard lock(workerMutex_);
+  signalStop();
   if (worker_) {
     // The transport watches the flag, so a running exchange ends within moments and the
     // routine runs to its end; a worker that already finished is reaped at once.
     worker_->Join();
     worker_.reset();
   }
-  return 1;
 }
 
 bool RequestCore::OnWorkerThread() const {
-  return worker_ && worker_->Id() == std::this_thread::get_id();
+  return workerThread_.load() == std::this_thread::get_id();
+}
+
+bool RequestCore::MayReleaseHere() const {
+  return !OnWorkerThread() && !(platform::OnTransportThread() && workerBusy_.load());
 }
 
 const std::wstring& RequestCore::Str(std::wstring_view key) const {
@@ -165,8 +195,13 @@ void RequestCore::Configure(WinHttpClient& client, RequestHeaders headers,
                                L"\r\nConnection: Keep-Alive\r\nCache-Control: no-cache\r\n\r\n");
       break;
   }
-  // The device's certificate is not verified: devices serve self-signed ones.
-  if (ssl_ == 1) client.SetVerifyCertificate(false);
+  // Unless the caller asked for checks, the device's certificate is accepted as it is:
+  // devices serve self-signed ones.
+  if (ssl_ == 1) {
+    client.SetVerifyCertificate(tls_.verifyCertificate);
+    client.SetCaFile(tls_.caFile);
+    client.SetCertificatePin(tls_.certificatePin);
+  }
 }
 
 void RequestCore::OnExchangeDone(void* context, WinHttpClient*) {

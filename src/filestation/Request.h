@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "VeskHttp.h"
 #include "filestation/Threads.h"
@@ -20,6 +22,14 @@ class WinHttpClient;
 namespace platform {
 class LocalFile;
 }
+
+// How HTTPS exchanges check the device's certificate. By default they accept any.
+struct TlsSettings {
+  bool verifyCertificate = false;  // it must chain to a trusted authority and name the host
+  std::wstring caFile;             // with verifyCertificate: the authorities to trust (PEM)
+                                   // instead of the system's; empty: the system's
+  std::string certificatePin;      // 32 bytes: the SHA-256 digest it must have; empty: any
+};
 
 // What a station hands a request; the request keeps its own copy.
 struct RequestDescriptor {
@@ -34,6 +44,7 @@ struct RequestDescriptor {
   std::map<std::wstring, long long, std::less<>> intParams;
   std::wstring agentName;
   int timeout = 0;  // milliseconds for all four HTTP limits; 0 or less keeps the defaults
+  TlsSettings tls;
   void* userData = nullptr;
   VESK_HTTP_PROGRESS_CALLBACK progressCallback = nullptr;           // synchronous file service
   VESK_HTTP_NOTIFY_CALLBACK notifyCallback = nullptr;               // asynchronous file service
@@ -86,9 +97,22 @@ class RequestCore {
   int Start(int* callerCancelFlag);
   // Sets the cancel flag, stops a request that has not begun, wakes a waiting routine and
   // waits for the worker. A finished request returns at once. Returns 1.
+  //
+  // Safe to overlap: the handle's Cancel and the release may come from two threads at once.
+  // The second to come waits for the first and then finds nothing left to do, so a worker is
+  // joined once and a request is never freed while a cancel still runs. On the worker itself
+  // (its notification callback) and on the transport's thread (a progress notification) it
+  // only signals the stop: waiting there would wait for the very thread that has to finish
+  // the request.
   int CancelAndJoin();
+  // The same before the request is freed: it waits for the worker on any thread but the
+  // worker's own.
+  void JoinForRelease();
   // True on the request's own worker thread (a notification callback runs there).
   bool OnWorkerThread() const;
+  // False where a release would wait for a thread that waits for it: on the request's own
+  // worker, and on the transport's thread (a progress notification) while a worker runs.
+  bool MayReleaseHere() const;
   int Result() const { return result_; }
   int Command() const { return command_; }
   bool Asynchronous() const { return asynchronous_ != 0; }
@@ -135,6 +159,7 @@ class RequestCore {
   class Worker;
   friend class Worker;
 
+  void StopAndJoin(bool mayWait);
   std::wstring BaseUrl() const;
   void Configure(WinHttpClient& client, RequestHeaders headers, std::uint64_t bodyLength) const;
   void AwaitExchange();
@@ -152,6 +177,7 @@ class RequestCore {
   const std::map<std::wstring, long long, std::less<>> intParams_;
   const std::wstring agentName_;
   const int timeout_;
+  const TlsSettings tls_;
   void* const userData_;
   const VESK_HTTP_PROGRESS_CALLBACK progressCallback_;
   const VESK_HTTP_NOTIFY_CALLBACK notifyCallback_;
@@ -164,7 +190,13 @@ class RequestCore {
   ZEvent doneEvent_;
   std::atomic<bool> exchangeDone_{false};
   std::atomic<bool> stopped_{false};
-  std::unique_ptr<Worker> worker_;
+  // Serialises starting, cancelling and joining the worker; held while a cancel waits for it.
+  std::mutex workerMutex_;
+  std::unique_ptr<Worker> worker_;  // guarded by workerMutex_
+  // The worker's thread while it runs the request, for OnWorkerThread.
+  std::atomic<std::thread::id> workerThread_{};
+  // From the worker's start until its run has ended.
+  std::atomic<bool> workerBusy_{false};
 };
 
 }  // namespace vesk

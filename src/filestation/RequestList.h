@@ -48,6 +48,7 @@ class RequestList {
       std::lock_guard lock(mutex_);
       left.swap(requests_);
     }
+    for (const auto& request : left) request->JoinForRelease();
   }
 
   Request* Add(std::unique_ptr<Request> request) {
@@ -64,8 +65,9 @@ class RequestList {
       return static_cast<const Handle*>(request.get()) == handle;
     });
     if (it == requests_.end()) return nullptr;
-    // A request cannot be released from its own notification: that would wait for itself.
-    if ((*it)->OnWorkerThread()) return nullptr;
+    // A request cannot be released from its own notification, nor a running one from a
+    // transfer's progress notification: that would wait for itself.
+    if (!(*it)->MayReleaseHere()) return nullptr;
     std::unique_ptr<Request> taken = std::move(*it);
     requests_.erase(it);
     return taken;
@@ -97,7 +99,12 @@ class RequestList {
   template <typename Handle>
   int Close(Handle** handle) {
     if (!handle || !*handle) return 1;
-    if (Take(*handle)) *handle = nullptr;
+    if (std::unique_ptr<Request> request = Take(*handle)) {
+      // Waits for a Cancel in progress on another thread, then for the worker, wherever
+      // the release is called from (but the worker itself, refused above).
+      request->JoinForRelease();
+      *handle = nullptr;
+    }
     return 1;
   }
 

@@ -30,6 +30,7 @@ class Station {
     port_ = port;
     sslPort_ = sslPort;
   }
+  void SetTls(TlsSettings tls) { tls_ = std::move(tls); }
   bool LoggedIn() const { return loggedIn_ != 0; }
 
  protected:
@@ -47,6 +48,7 @@ class Station {
     d.port = connection.ssl == 1 ? sslPort_ : port_;
     d.agentName = agentName_;
     d.timeout = timeout_;
+    d.tls = tls_;
     return d;
   }
   RequestDescriptor Describe(int command, bool asynchronous) const {
@@ -73,6 +75,7 @@ class Station {
   int sslPort_ = 443;
   std::wstring agentName_ = L"Norvik VeskHttp C++ SDK for Windows 1.0.0";
   int timeout_ = 0;
+  TlsSettings tls_;
   RequestList<Request> requests_;
 };
 

@@ -56,7 +56,9 @@ class ZEvent {
 };
 
 // A joinable worker thread that runs the virtual Run once per Start. A derived class must
-// call Join in its own destructor, because Run belongs to it.
+// call Join in its own destructor, because Run belongs to it. Start, Join and destruction
+// are not for two threads at once: the owner serialises them (a request does so under its
+// worker lock). IsRunning may be asked from any thread.
 class ZThread {
  public:
   ZThread() = default;

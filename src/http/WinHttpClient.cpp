@@ -154,6 +154,8 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
   request.target = url.target;
   request.userAgent = ToUtf8(userAgent_);
   request.verifyCertificate = verifyCertificate_;
+  request.caFile = ToUtf8(caFile_);
+  request.certificatePin = certificatePin_;
   request.timeouts = timeouts_;
 
   // Header lines: a repeated name joins the first one's value; Content-Length is the body's

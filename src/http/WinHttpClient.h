@@ -41,7 +41,13 @@ class WinHttpClient final : private platform::ExchangeHandler {
   // Extra header lines, each ended by CR LF. A repeated name is merged into one header with
   // the values joined by "; ". A Content-Length line announces the body's length.
   void SetRequestHeaders(std::wstring headers) { requestHeaders_ = std::move(headers); }
+  // HTTPS: whether the certificate must chain to a trusted authority and name the host (by
+  // default it is not checked); the PEM file of the authorities to trust instead of the
+  // system's store (empty: the system's); and the SHA-256 digest (32 bytes) the certificate
+  // must have, checked whether or not it is verified (empty: none).
   void SetVerifyCertificate(bool verify) { verifyCertificate_ = verify; }
+  void SetCaFile(std::wstring caFile) { caFile_ = std::move(caFile); }
+  void SetCertificatePin(std::string sha256) { certificatePin_ = std::move(sha256); }
   // The request body in up to three pieces, sent as body, head, file, tail.
   void SetBodyPart(std::string bytes) { body_.bytes = std::move(bytes), body_.set = true; }
   void SetHeadPart(std::string bytes) { head_.bytes = std::move(bytes), head_.set = true; }
@@ -114,6 +120,8 @@ class WinHttpClient final : private platform::ExchangeHandler {
   const int* cancelFlagPtr_;
   bool ignoreCancel_;
   bool verifyCertificate_ = false;
+  std::wstring caFile_;
+  std::string certificatePin_;
   std::wstring userAgent_ = L"WinHttpClient";
   std::wstring requestHeaders_;
   platform::TransportTimeouts timeouts_;

@@ -9,6 +9,10 @@
 // An exchange started from the engine thread itself (a progress callback that makes a
 // request of its own) runs on a private engine, since the shared one is busy calling back.
 #include <curl/curl.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +21,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -98,6 +103,9 @@ struct CurlExchange {
   std::string url;
   std::string userAgent;
   std::string redirectProtocols;
+  std::string caFile;
+  std::string certificatePin;  // SHA-256 of the server's certificate; empty: not pinned
+  bool verifyCertificate = false;
 
   // Guards handler calls against detaching: held while the handler runs.
   std::recursive_mutex callbackMutex;
@@ -148,6 +156,14 @@ struct CurlExchange {
     WithHandler([&](ExchangeHandler& h) { h.OnHeaders(static_cast<int>(headStatus), headBlock); });
   }
 };
+
+// A redirect that curl declines to follow (to a scheme it may not use, such as from https
+// down to http, or one beyond the limit) fails the transfer, but the redirect itself arrived
+// whole before curl tried to follow it: it is the reply, as with any redirect not followed.
+bool RedirectNotFollowed(const CurlExchange& ex, CURLcode result) {
+  return (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_TOO_MANY_REDIRECTS) &&
+         ex.headStatus >= 300 && ex.headStatus < 400 && ex.headHasLocation;
+}
 
 class CurlEngine {
  public:
@@ -228,7 +244,8 @@ class CurlEngine {
       ExchangeEnd end = ExchangeEnd::Completed;
       if (exchange->aborted) {
         end = exchange->abortEnd;
-      } else if (msg->data.result != CURLE_OK) {
+      } else if (msg->data.result != CURLE_OK &&
+                 !RedirectNotFollowed(*exchange, msg->data.result)) {
         end = ExchangeEnd::Failed;
       }
       finished_.push_back({std::move(exchange), end});
@@ -285,6 +302,79 @@ class CurlEngine {
   std::thread thread_;
 };
 
+// ---- the certificate pin ----
+//
+// A new connection checks the pin in its TLS handshake, so that a server with another
+// certificate never sees a request byte. curl knows nothing of the pin: it may hand an
+// exchange a connection made without it (or, on a resumed session, skip the handshake's
+// check), so the certificate of the connection an exchange is about to use is checked again
+// before the exchange's first byte.
+
+// What a pinned connection's handshake checks; owned by the connection's SSL_CTX.
+struct PinCheck {
+  std::string pin;
+  bool verifyCertificate = false;
+};
+
+void FreePinCheck(void*, void* check, CRYPTO_EX_DATA*, int, long, void*) {
+  delete static_cast<PinCheck*>(check);
+}
+
+int PinCheckIndex() {
+  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, &FreePinCheck);
+  return index;
+}
+
+bool MatchesPin(X509* certificate, const std::string& pin) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  return certificate && X509_digest(certificate, EVP_sha256(), digest, &length) == 1 &&
+         length == pin.size() && CRYPTO_memcmp(digest, pin.data(), length) == 0;
+}
+
+// The handshake's verification: the server's own certificate (depth 0) must match the pin;
+// the rest of the chain decides only when certificates are verified.
+int VerifyPinned(int preverified, X509_STORE_CTX* store) {
+  auto* ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  const auto* check =
+      ssl ? static_cast<const PinCheck*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), PinCheckIndex()))
+          : nullptr;
+  if (!check) return 0;
+  if (X509_STORE_CTX_get_error_depth(store) == 0 &&
+      !MatchesPin(X509_STORE_CTX_get_current_cert(store), check->pin)) {
+    X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+    return 0;
+  }
+  return check->verifyCertificate ? preverified : 1;
+}
+
+// curl's hook into a new connection's TLS context; userdata is the CurlExchange.
+CURLcode SetUpPinnedContext(CURL*, void* sslContext, void* userdata) {
+  const auto& ex = *static_cast<const CurlExchange*>(userdata);
+  auto* context = static_cast<SSL_CTX*>(sslContext);
+  try {
+    auto check = std::make_unique<PinCheck>(PinCheck{ex.certificatePin, ex.verifyCertificate});
+    if (PinCheckIndex() < 0 || SSL_CTX_set_ex_data(context, PinCheckIndex(), check.get()) != 1)
+      return CURLE_SSL_CERTPROBLEM;
+    check.release();  // the context frees it
+  } catch (...) {
+    return CURLE_OUT_OF_MEMORY;
+  }
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, &VerifyPinned);
+  return CURLE_OK;
+}
+
+// The certificate of the connection the exchange is about to use, against its pin.
+bool ConnectionMatchesPin(const CurlExchange& ex) {
+  curl_tlssessioninfo* info = nullptr;
+  if (curl_easy_getinfo(ex.easy.get(), CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || !info ||
+      info->backend != CURLSSLBACKEND_OPENSSL || !info->internals)
+    return false;
+  return MatchesPin(SSL_get0_peer_certificate(static_cast<SSL*>(info->internals)),
+                    ex.certificatePin);
+}
+
 // ---- curl callbacks; userdata is the CurlExchange ----
 
 size_t ReadCallback(char* buffer, size_t size, size_t count, void* userdata) {
@@ -331,6 +421,10 @@ int SeekCallback(void* userdata, curl_off_t offset, int origin) {
 
 int PrereqCallback(void* userdata, char*, char*, int, int) {
   auto& ex = *static_cast<CurlExchange*>(userdata);
+  if (!ex.certificatePin.empty() && !ConnectionMatchesPin(ex)) {
+    ex.Abort(ExchangeEnd::Failed);
+    return CURL_PREREQFUNC_ABORT;
+  }
   ex.connected = true;
   ex.lastActivity = Clock::now();
   if (!ex.hasBody || ex.bodyLength == 0) ex.bodyDone = true;
@@ -454,6 +548,11 @@ class CurlTransport final : public HttpTransport {
     ex.receiveTimeoutMs = request.timeouts.receiveMs;
     // Never from https down to http.
     ex.redirectProtocols = request.secure ? "https" : "http,https";
+    if (request.secure) {
+      ex.verifyCertificate = request.verifyCertificate;
+      ex.caFile = request.caFile;
+      ex.certificatePin = request.certificatePin;
+    }
 
     curl_slist* list = nullptr;
     auto append = [&list](const std::string& line) {
@@ -500,9 +599,21 @@ class CurlTransport final : public HttpTransport {
     set(CURLOPT_CONNECTTIMEOUT_MS, connectMs);
     set(CURLOPT_TCP_KEEPALIVE, 1L);
     set(CURLOPT_BUFFERSIZE, 65536L);
-    if (request.secure && !request.verifyCertificate) {
+    if (request.secure && !ex.verifyCertificate) {
       set(CURLOPT_SSL_VERIFYPEER, 0L);
       set(CURLOPT_SSL_VERIFYHOST, 0L);
+    } else if (request.secure && !ex.caFile.empty()) {
+      // These authorities only, read afresh for each new connection. curl keeps connections
+      // made under another file (or the system's store) apart.
+      set(CURLOPT_CAINFO, ex.caFile.c_str());
+      set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+      set(CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    }
+    if (!ex.certificatePin.empty()) {
+      set(CURLOPT_SSL_CTX_FUNCTION, &SetUpPinnedContext);
+      set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&ex));
+      // A resumed session would skip the handshake's check.
+      set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
     }
     if (request.method == "POST") {
       set(CURLOPT_POST, 1L);
@@ -531,5 +642,7 @@ HttpTransport& DefaultTransport() {
   static CurlTransport transport;
   return transport;
 }
+
+bool OnTransportThread() { return t_onEngineThread; }
 
 }  // namespace vesk::platform

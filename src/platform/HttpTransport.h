@@ -35,6 +35,13 @@ struct TransportRequest {
   std::optional<std::uint64_t> bodyLength;  // set for a request with a body (its Content-Length)
   // false: accept a certificate from an untrusted issuer, for another name, or out of date.
   bool verifyCertificate = false;
+  // With verifyCertificate: a PEM file of the authorities to trust instead of the system's
+  // trust store; empty: the system's.
+  std::string caFile;
+  // Not empty: the SHA-256 digest (32 bytes) that the server's own certificate must have,
+  // whether or not certificates are verified. A connection whose certificate does not match
+  // carries no request byte, and the exchange fails.
+  std::string certificatePin;
   TransportTimeouts timeouts;
 };
 
@@ -81,5 +88,9 @@ class HttpTransport {
 // The engine of this platform, shared by the whole process so that its connections are
 // reused across exchanges.
 HttpTransport& DefaultTransport();
+
+// True on a thread of the engine: handler calls, and so transfer progress, run there. Code
+// that waits for an exchange to end must not wait on such a thread.
+bool OnTransportThread();
 
 }  // namespace vesk::platform

@@ -11,11 +11,13 @@ if [ -n "$stray" ]; then
 fi
 for record in FileEntry ExtractEntry ShareLink; do
   for member in "begin()" "end()" "push_back(CVeskHttp$record const&)"; do
-    printf '%s\n' "$exports" | grep -qF "std::vector<CVeskHttp$record, std::allocator<CVeskHttp$record> >::$member" ||
+    # A here-string, not a pipe: grep -q stops reading at its first match, and under pipefail
+    # the writer's broken pipe would then fail the check.
+    grep -qF "std::vector<CVeskHttp$record, std::allocator<CVeskHttp$record> >::$member" <<<"$exports" ||
       { echo "missing export: std::vector<CVeskHttp$record>::$member"; exit 1; }
   done
 done
 for class in CVeskHttpServer CVeskHttpFileEntry; do
-  printf '%s\n' "$exports" | grep -q "^$class::" || { echo "missing export: $class"; exit 1; }
+  grep -q "^$class::" <<<"$exports" || { echo "missing export: $class"; exit 1; }
 done
 echo "exports ok: $(printf '%s\n' "$exports" | wc -l) symbols"

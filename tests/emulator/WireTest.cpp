@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "emulator/Wire.h"
 
@@ -40,6 +41,12 @@ TEST(WireTest, ParsesFieldsStrictly) {
   EXPECT_EQ(fields.Find("missing"), nullptr);
   EXPECT_THROW(fields.Require("missing"), BadRequest);
   EXPECT_THROW(fields.Find("twice"), BadRequest);
+
+  // A list of names: the field repeated, each value encoded on its own, and a trailing "&".
+  const FieldSet list = FieldSet::Parse("total=3&name=a%20b&name=c%26d&x=&name=%23%25&");
+  EXPECT_EQ(list.All("name"), (std::vector<std::string>{"a b", "c&d", "#%"}));
+  EXPECT_EQ(list.All("absent"), std::vector<std::string>{});
+  EXPECT_EQ(list.Require("total"), "3");
 
   for (const char* malformed : {"a=%", "a=%4", "a=%zz", "%g0=1", "a=100%"}) {
     EXPECT_THROW(FieldSet::Parse(malformed), BadRequest) << malformed;

@@ -349,5 +349,94 @@ TEST(FileStation, ManyThreadsShareOneStation) {
   EXPECT_EQ(done.load(), 40);
 }
 
+// A Cancel on one thread and the release on another, overlapping, many times over: the
+// release waits for the cancel in progress, the worker is joined once, and the worker's own
+// attempt to release its request (from its completion notification) is refused.
+TEST(FileStation, CancelAndReleaseMayOverlap) {
+  ScriptedServer device;
+  device.Enqueue(JsonReply(R"({"status":1,"sid":"s"})"));
+  device.SetDefaultReply({.delayBeforeHeaders = 60s});  // only a cancel ends an exchange
+  FileStation station;
+  station.SetPorts(device.Port(), 443);
+  ASSERT_EQ(station.Login(L"127.0.0.1", L"admin", L"secret", 0, L""), VESK_HTTP_SUCCESS);
+
+  struct Round {
+    FileStation* station;
+    ZEvent cancelling;  // set from the completion notification, which comes while Cancel waits
+    int result = -1;
+    bool releaseRefused = false;
+    static void OnNotify(_VESK_HTTP_NOTIFY_INFO_* info) {
+      auto* round = static_cast<Round*>(info->userData);
+      round->result = info->result;
+      IVeskHttpFileStationRequestBase* self = info->request;
+      round->station->CloseRequest(&self);
+      round->releaseRefused = self != nullptr;
+      round->cancelling.Set();
+    }
+  };
+  constexpr int kRounds = 100;
+  for (int i = 0; i < kRounds; ++i) {
+    Round round{&station};
+    IVeskHttpFileStationRequestBase* handle =
+        station.RenameFileAsync(L"/a/b", L"c", &round, &Round::OnNotify);
+    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(device.WaitForRequests(i + 2, 10s));  // in its exchange
+    std::thread canceller([handle] { handle->Cancel(); });
+    ASSERT_TRUE(round.cancelling.WaitFor(30s));
+    IVeskHttpFileStationRequestBase* released = handle;
+    EXPECT_EQ(station.CloseRequest(&released), 1);  // while the cancel still joins the worker
+    EXPECT_EQ(released, nullptr);
+    canceller.join();
+    EXPECT_EQ(round.result, VESK_HTTP_CANCELLED);
+    EXPECT_TRUE(round.releaseRefused);
+  }
+}
+
+// Transfer progress is reported on the transport's thread; a Cancel from there stops the
+// transfer instead of waiting for a worker that waits for that thread, and a release from
+// there is refused.
+TEST(FileStation, CancelAndReleaseFromATransferProgressNotification) {
+  ScriptedServer device;
+  device.Enqueue(JsonReply(R"({"status":1,"sid":"s"})"));
+  device.Enqueue({.body = std::string(4 << 20, 'x')});
+  FileStation station;
+  station.SetPorts(device.Port(), 443);
+  ASSERT_EQ(station.Login(L"127.0.0.1", L"admin", L"secret", 0, L""), VESK_HTTP_SUCCESS);
+
+  struct Transfer {
+    FileStation* station;
+    std::atomic<IVeskHttpFileStationRequestBase*> handle{nullptr};
+    std::atomic<bool> cancelled{false}, releaseRefused{false};
+    ZEvent handleKnown, completed;
+    std::atomic<int> result{-1};
+    static void OnNotify(_VESK_HTTP_NOTIFY_INFO_* info) {
+      auto* transfer = static_cast<Transfer*>(info->userData);
+      if (info->result != VESK_HTTP_IN_PROGRESS) {
+        transfer->result = info->result;
+        transfer->completed.Set();
+      } else if (!transfer->cancelled.exchange(true)) {
+        transfer->handleKnown.Wait();
+        IVeskHttpFileStationRequestBase* handle = transfer->handle.load();
+        handle->Cancel();
+        transfer->station->CloseRequest(&handle);
+        transfer->releaseRefused = handle != nullptr;
+      }
+    }
+  } transfer{&station};
+  const auto local = std::filesystem::temp_directory_path() /
+                     ("vesk-progress-cancel-" + std::to_string(::getpid()) + ".bin");
+  IVeskHttpFileStationRequestBase* handle = station.DownloadFileAsync(
+      L"/Public/big.bin", local.wstring().c_str(), 0, &transfer, &Transfer::OnNotify);
+  ASSERT_NE(handle, nullptr);
+  transfer.handle = handle;
+  transfer.handleKnown.Set();
+  EXPECT_TRUE(transfer.completed.WaitFor(30s));
+  EXPECT_EQ(transfer.result.load(), VESK_HTTP_CANCELLED);
+  EXPECT_TRUE(transfer.releaseRefused.load());
+  station.CloseRequest(&handle);
+  EXPECT_EQ(handle, nullptr);
+  std::filesystem::remove(local);
+}
+
 }  // namespace
 }  // namespace vesk

@@ -244,6 +244,40 @@ TEST(WinHttpClient, ReportsTheStatusOfAnErrorReply) {
   EXPECT_TRUE(client->IsReplyComplete());
 }
 
+// Redirects are followed as the platform's default policy does; one it will not follow
+// (from https down to http, to another scheme, or one too many) is the reply: a whole reply
+// with the redirect's status.
+TEST(WinHttpClient, RedirectsAreFollowedOrReportedWithTheirStatus) {
+  ScriptedServer target;
+  target.SetDefaultReply({.body = "landed"});
+  struct Case {
+    const char* name;
+    ScriptedServer::Scheme scheme;
+    std::string location;  // empty: the redirecting server itself, for ever
+    std::wstring status, body;
+    std::size_t targetRequests;
+  } cases[] = {
+      {"http to http", ScriptedServer::Scheme::Http, target.BaseUrl() + "/x", L"200", L"landed", 1},
+      {"https to http", ScriptedServer::Scheme::Https, target.BaseUrl() + "/x", L"302", L"", 0},
+      {"to another scheme", ScriptedServer::Scheme::Http, "ftp://127.0.0.1/x", L"302", L"", 0},
+      {"one too many", ScriptedServer::Scheme::Http, "", L"302", L"", 0},
+  };
+  std::size_t landed = 0;
+  for (const Case& c : cases) {
+    ScriptedServer server(c.scheme);
+    const std::string location = c.location.empty() ? server.BaseUrl() + "/again" : c.location;
+    server.SetDefaultReply({.status = 302, .headers = {{"Location", location}}, .body = "moved"});
+    for (const wchar_t* verb : {L"GET", L"POST"}) {
+      auto client = Exchange(server.WideUrl("/start"), verb, "a=1");
+      EXPECT_EQ(client->GetStatusText(), c.status) << c.name;
+      EXPECT_TRUE(client->IsReplyComplete()) << c.name;
+      EXPECT_EQ(client->GetResponseText(), c.body) << c.name;
+      landed += c.targetRequests;
+      EXPECT_EQ(target.Requests().size(), landed) << c.name;
+    }
+  }
+}
+
 TEST(WinHttpClient, ParseStatusCode) {
   struct Case {
     std::wstring text;
@@ -415,6 +449,79 @@ TEST(WinHttpClient, HttpsAcceptsSelfSignedAndExpiredCertificatesUnlessVerifying)
   ASSERT_TRUE(completion.Wait());
   EXPECT_FALSE(verifying.IsReplyComplete());
   EXPECT_EQ(verifying.GetStatusText(), L"");
+}
+
+// The SHA-256 digest of a PEM certificate, as the transport takes a pin.
+std::string PinOf(const std::string& certPem) {
+  const std::string hex = httpd::Sha256Fingerprint(certPem);
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 3)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// The status of one GET under these certificate checks; empty when the exchange failed.
+std::wstring SecureGet(const ScriptedServer& server, bool verify, const std::wstring& caFile,
+                       const std::string& pin) {
+  WinHttpClient client(server.WideUrl("/"), nullptr, false);
+  client.SetVerifyCertificate(verify);
+  client.SetCaFile(caFile);
+  client.SetCertificatePin(pin);
+  Completion completion;
+  client.Send(L"GET", &completion, &Completion::Signal);
+  EXPECT_TRUE(completion.Wait());
+  return client.IsReplyComplete() ? client.GetStatusText() : L"";
+}
+
+// Connections are kept between the steps, and curl knows nothing of the pin: one made
+// without the pin, or with the right one, must still never carry an exchange whose pin its
+// certificate does not match.
+TEST(WinHttpClient, APinIsCheckedOnEveryConnectionAnExchangeUses) {
+  ScriptedServer server(ScriptedServer::Scheme::Https);
+  const std::string right = PinOf(server.Certificate().certPem);
+  std::string wrong = right;
+  wrong.back() = static_cast<char>(wrong.back() ^ 1);
+  EXPECT_EQ(SecureGet(server, false, L"", ""), L"200");
+  EXPECT_EQ(SecureGet(server, false, L"", wrong), L"");
+  EXPECT_EQ(SecureGet(server, false, L"", right), L"200");
+  EXPECT_EQ(SecureGet(server, false, L"", wrong), L"");
+  EXPECT_EQ(SecureGet(server, false, L"", ""), L"200");
+  EXPECT_EQ(server.Requests().size(), 3u);  // not a byte from the mismatched exchanges
+
+  ScriptedServer fresh(ScriptedServer::Scheme::Https);
+  EXPECT_EQ(SecureGet(fresh, false, L"", right), L"");
+  EXPECT_TRUE(fresh.Requests().empty());
+}
+
+// In order, so that each case could reuse the connections of the ones before it.
+TEST(WinHttpClient, VerificationTrustsTheSystemStoreOrTheGivenAuthorities) {
+  const auto authority = httpd::MakeSelfSignedCertificate("Test CA", -1, 30);
+  const auto stranger = httpd::MakeSelfSignedCertificate("Other CA", -1, 30);
+  ScriptedServer server(ScriptedServer::Scheme::Https,
+                        httpd::MakeSignedCertificate(authority, "device", -1, 30));
+  TempDir dir;
+  WriteFile(dir / "ca.pem", authority.certPem);
+  WriteFile(dir / "other.pem", stranger.certPem);
+  const std::wstring ca = (dir / "ca.pem").wstring(), other = (dir / "other.pem").wstring();
+  const std::string pin = PinOf(server.Certificate().certPem);
+  struct Case {
+    const char* name;
+    bool verify;
+    std::wstring caFile;
+    std::string pin;
+    std::wstring status;
+  } cases[] = {
+      {"not verified", false, L"", "", L"200"},
+      {"the system's store", true, L"", "", L""},
+      {"its authority", true, ca, "", L"200"},
+      {"another authority", true, other, "", L""},
+      {"a file that is not there", true, (dir / "none.pem").wstring(), "", L""},
+      {"its authority and its pin", true, ca, pin, L"200"},
+      {"its authority and another pin", true, ca, PinOf(authority.certPem), L""},
+      {"another authority and its pin", true, other, pin, L""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(SecureGet(server, c.verify, c.caFile, c.pin), c.status) << c.name;
 }
 
 // ---- file mode: uploads ----

@@ -3,6 +3,7 @@
 #include "filestation/FSRequest.h"
 #include "filestation/ParserBase.h"
 #include "filestation/commands/AddressReplies.h"
+#include "filestation/commands/CommandSupport.h"
 
 namespace vesk {
 namespace {
@@ -26,19 +27,10 @@ void RunVideoCommand(FSRequest& r, const wchar_t* folderKey, const wchar_t* name
     r.SetResult(VESK_HTTP_SERVER_FAILED);
     return;
   }
-  switch (reply.status) {
-    case 1:
-      r.Out().pid = std::to_wstring(reply.jobId);
-      break;
-    case 2:
-      r.SetResult(VESK_HTTP_DEVICE_STATUS_2);
-      break;
-    case 4:
-      r.SetResult(VESK_HTTP_DEVICE_STATUS_4);
-      break;
-    default:
-      break;  // the device took the request without starting a job
-  }
+  if (reply.status == 1)
+    r.Out().pid = std::to_wstring(reply.jobId);
+  else
+    r.SetResult(JobRefusalResult(reply.status));
 }
 
 }  // namespace

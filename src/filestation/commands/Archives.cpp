@@ -39,8 +39,7 @@ std::string IntField(FSRequest& r, const wchar_t* key) {
 }
 
 // Posts the form that starts a job and reads the device's answer. true when the device took
-// the job and named it (its id is then the request's pid). A refusal sets the result; an
-// answer without a job leaves it at 0, the job not to be followed.
+// the job and named it (its id is then the request's pid); otherwise the result is set.
 bool StartJob(FSRequest& r, const ArchiveJob& job, std::string body) {
   if (!PostForm(r, job.start, std::move(body))) return false;
   JobStartReply reply;
@@ -48,19 +47,12 @@ bool StartJob(FSRequest& r, const ArchiveJob& job, std::string body) {
     r.SetResult(VESK_HTTP_SERVER_FAILED);
     return false;
   }
-  switch (reply.status) {
-    case 1:
-      r.Out().pid = std::to_wstring(reply.jobId);
-      return true;
-    case 2:
-      r.SetResult(VESK_HTTP_DEVICE_STATUS_2);
-      return false;
-    case 4:
-      r.SetResult(VESK_HTTP_DEVICE_STATUS_4);
-      return false;
-    default:
-      return false;
+  if (reply.status != 1) {
+    r.SetResult(JobRefusalResult(reply.status));
+    return false;
   }
+  r.Out().pid = std::to_wstring(reply.jobId);
+  return true;
 }
 
 // Asks the device to stop a job. The exchange goes out although the cancel flag is set; its

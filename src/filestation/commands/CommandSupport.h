@@ -73,6 +73,22 @@ inline bool PostForm(FSRequest& r, const wchar_t* function, std::string body) {
        .body = std::move(body)});
 }
 
+// The result of a job-start reply whose status is not 1, the device having started nothing:
+// the statuses with codes of their own, and a failure for any other, so that a refusal is never
+// taken for success.
+inline int JobRefusalResult(int status) {
+  switch (status) {
+    case 2:
+      return VESK_HTTP_DEVICE_STATUS_2;
+    case 4:
+      return VESK_HTTP_DEVICE_STATUS_4;
+    case 5:
+      return VESK_HTTP_DEVICE_STATUS_5;
+    default:
+      return VESK_HTTP_SERVER_FAILED;
+  }
+}
+
 // ---- following a device job ----
 
 // The state of a device job as its status queries have read it.

@@ -191,8 +191,10 @@ TEST_F(Archives, JobStartRepliesMapToResults) {
       {JsonReply(R"({"status":"1","pid":7})"), 0},
       {JsonReply(R"({"status":2})"), VESK_HTTP_DEVICE_STATUS_2},
       {JsonReply(R"({"status":4})"), VESK_HTTP_DEVICE_STATUS_4},
-      {JsonReply(R"({"status":3})"), 0},  // taken, but no job to follow
-      {JsonReply(R"({"pid":12})"), 0},
+      {JsonReply(R"({"status":5})"), VESK_HTTP_DEVICE_STATUS_5},
+      // Any other answer started nothing: never taken for success.
+      {JsonReply(R"({"status":3})"), VESK_HTTP_SERVER_FAILED},
+      {JsonReply(R"({"pid":12})"), VESK_HTTP_SERVER_FAILED},
       {JsonReply("x"), VESK_HTTP_SERVER_FAILED},
       {{.status = 500}, VESK_HTTP_BAD_HTTP_STATUS},
   };
