@@ -81,7 +81,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kPath = "/cgi-bin/filemanager/utilRequest.cgi";
 constexpr unsigned long long kMaxIndex = INT_MAX;
 constexpr long long kRunning = 6;
 constexpr long long kMaxNumber = INT_MAX;  // larger sizes are sent as decimal strings
@@ -300,24 +299,10 @@ httpd::Response Cancel(const Call& call, JobKind kind) {
   return JsonReply(JsonObject().Add("status", kDone));
 }
 
-using ArchiveEndpoint = httpd::Response (*)(const Call&, const FileTree&);
-
-// The route of one function: the sid is checked first, and refusals become the reply of the
-// function's shape.
-Route ArchiveRoute(const char* func, const char* method, Shape shape, ArchiveEndpoint endpoint) {
-  return {kPath, "func", func, method, [shape, endpoint](const Call& call) {
-            if (!call.device.sessions.Find(call.query.Require("sid"))) {
-              return Refused(shape, kNoSession);
-            }
-            try {
-              const FileTree tree(call.device.options.root);
-              return endpoint(call, tree);
-            } catch (const Refusal& refusal) {
-              return Refused(shape, refusal.Status());
-            } catch (const fs::filesystem_error& error) {
-              return Refused(shape, StatusForErrno(error.code().value()));
-            }
-          }};
+// The route of one function, whose refusals become the reply of the function's shape.
+Route ArchiveRoute(const char* func, const char* method, Shape shape, TreeEndpoint endpoint) {
+  return FileTreeRoute(func, method, endpoint,
+                       [shape](long long status) { return Refused(shape, status); });
 }
 
 }  // namespace

@@ -75,7 +75,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kPath = "/cgi-bin/filemanager/utilRequest.cgi";
 // The last second of the year 9999: times up to it have a four-digit year.
 constexpr unsigned long long kMaxTime = 253402300799ULL;
 constexpr unsigned long long kMaxIndex = INT_MAX;
@@ -374,24 +373,10 @@ httpd::Response MoveStatus(const Call& call, const FileTree&) {
   return JobStatus(call, JobKind::Move);
 }
 
-using TreeEndpoint = httpd::Response (*)(const Call&, const FileTree&);
-
-// The route of one function: the sid is checked first, and refusals become the reply of the
-// function's shape.
+// The route of one function, whose refusals become the reply of the function's shape.
 Route TreeRoute(const char* func, const char* method, Shape shape, TreeEndpoint endpoint) {
-  return {kPath, "func", func, method, [shape, endpoint](const Call& call) {
-            if (!call.device.sessions.Find(call.query.Require("sid"))) {
-              return Refused(shape, kNoSession);
-            }
-            try {
-              const FileTree tree(call.device.options.root);
-              return endpoint(call, tree);
-            } catch (const Refusal& refusal) {
-              return Refused(shape, refusal.Status());
-            } catch (const fs::filesystem_error& error) {
-              return Refused(shape, StatusForErrno(error.code().value()));
-            }
-          }};
+  return FileTreeRoute(func, method, endpoint,
+                       [shape](long long status) { return Refused(shape, status); });
 }
 
 }  // namespace

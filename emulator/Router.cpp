@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <string_view>
+#include <utility>
 
+#include "emulator/FileTree.h"
 #include "emulator/Replies.h"
 
 namespace vesk::emulator {
@@ -50,6 +53,22 @@ FieldSet QueryOf(const httpd::Request& request) {
 }
 
 }  // namespace
+
+Route FileTreeRoute(const char* func, const char* method, TreeEndpoint endpoint,
+                    RefusalReply refused) {
+  return {"/cgi-bin/filemanager/utilRequest.cgi", "func", func, method,
+          [endpoint, refused = std::move(refused)](const Call& call) {
+            if (!call.device.sessions.Find(call.query.Require("sid"))) return refused(kNoSession);
+            try {
+              const FileTree tree(call.device.options.root);
+              return endpoint(call, tree);
+            } catch (const Refusal& refusal) {
+              return refused(refusal.Status());
+            } catch (const std::filesystem::filesystem_error& error) {
+              return refused(StatusForErrno(error.code().value()));
+            }
+          }};
+}
 
 bool DeviceState::AccountMatches(const std::string& user, const std::string& base64Password) const {
   const auto password = DecodeBase64(base64Password);

@@ -77,6 +77,21 @@ struct Route {
   }
 };
 
+class FileTree;
+
+// An endpoint that works on the device's file tree.
+using TreeEndpoint = httpd::Response (*)(const Call&, const FileTree&);
+// The reply to a refused request, carrying the refusal's status in the shape of the function
+// refused.
+using RefusalReply = std::function<httpd::Response(long long status)>;
+
+// The route of utilRequest.cgi?func=func (taking one method) for an endpoint that works on
+// the file tree of --root. The sid is checked first; then endpoint runs on the tree. A sid
+// that names no live session (kNoSession), a Refusal the endpoint throws and a file-system
+// call that fails (the status for its errno) are answered with refused(status).
+Route FileTreeRoute(const char* func, const char* method, TreeEndpoint endpoint,
+                    RefusalReply refused);
+
 std::vector<Route> FileServiceRoutes();
 std::vector<Route> FileTreeRoutes();
 std::vector<Route> SystemServiceRoutes();

@@ -63,7 +63,6 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -199,22 +198,6 @@ std::string NormalPath(std::string_view path) {
   return normal.empty() ? "/" : normal;
 }
 
-std::string NewLinkId() {
-  std::random_device random;
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string id;
-  while (id.size() < kLinkIdLength) {
-    for (unsigned bits = random(), i = 0; i < 8; ++i, bits >>= 4) id += kHex[bits & 15];
-  }
-  return id;
-}
-
-bool IsLinkId(std::string_view id) {
-  return id.size() == kLinkIdLength && std::all_of(id.begin(), id.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
-}
-
 // The link id a link's URL names, whatever host it was reached by; empty when it names none.
 std::string LinkIdOf(std::string_view url) {
   const std::size_t scheme = url.find("://");
@@ -227,7 +210,7 @@ std::string LinkIdOf(std::string_view url) {
   const std::string prefix = std::string(kLinkPath) + '/';
   if (!rest.starts_with(prefix)) return {};
   const std::string_view id = rest.substr(prefix.size());
-  return IsLinkId(id) ? std::string(id) : std::string();
+  return IsHexId(id, kLinkIdLength) ? std::string(id) : std::string();
 }
 
 // Compares without stopping at the first difference, so that a guess learns nothing from the
@@ -458,7 +441,7 @@ httpd::Response GetShareLink(const Call& call, const FileTree& tree) {
   link.expiryText = request.expiryText;
   link.creator = call.device.options.user;
   for (;;) {
-    link.id = NewLinkId();
+    link.id = NewHexId(kLinkIdLength);
     link.url = request.urlBase + kLinkPath + '/' + link.id;
     if (call.device.shareLinks.Allocate(link)) break;
     if (!call.device.shareLinks.Find(link.id)) throw Refusal(kTooManyLinks);
@@ -543,7 +526,7 @@ httpd::Response OpenLink(const Call& call) {
   const std::string path = call.request.Path();
   const std::string id = path.substr(std::min(path.size(), std::string_view(kLinkPath).size() + 1));
   const std::optional<ShareLink> link =
-      IsLinkId(id) ? call.device.shareLinks.Find(id) : std::nullopt;
+      IsHexId(id, kLinkIdLength) ? call.device.shareLinks.Find(id) : std::nullopt;
   if (!link || !link->active) throw HttpError(404, "no such link");
   if (!link->accessCode.empty()) {
     const std::string* code = call.query.Find(kAccessCode);
@@ -598,22 +581,9 @@ httpd::Response Thumbnail(const Call& call) {
   return response;
 }
 
-using LinkEndpoint = httpd::Response (*)(const Call&, const FileTree&);
-
-// The route of a share-link function: the sid is checked first, and refusals become
-// {"status":S,"success":"false"}.
-Route LinkRoute(const char* func, const char* method, LinkEndpoint endpoint) {
-  return {kPath, "func", func, method, [endpoint](const Call& call) {
-            if (!call.device.sessions.Find(call.query.Require("sid"))) return Refused(kNoSession);
-            try {
-              const FileTree tree(call.device.options.root);
-              return endpoint(call, tree);
-            } catch (const Refusal& refusal) {
-              return Refused(refusal.Status());
-            } catch (const fs::filesystem_error& error) {
-              return Refused(StatusForErrno(error.code().value()));
-            }
-          }};
+// The route of a share-link function, whose refusals become {"status":S,"success":"false"}.
+Route LinkRoute(const char* func, const char* method, TreeEndpoint endpoint) {
+  return FileTreeRoute(func, method, endpoint, &Refused);
 }
 
 }  // namespace

@@ -65,7 +65,6 @@
 #include <climits>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -116,28 +115,12 @@ void CheckSession(const Call& call) {
 
 // --- Chunked uploads on disk ------------------------------------------------------------------
 
-bool IsUploadId(std::string_view id) {
-  return id.size() == kUploadIdLength && std::all_of(id.begin(), id.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
-}
-
-std::string NewUploadId() {
-  std::random_device random;
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string id;
-  while (id.size() < kUploadIdLength) {
-    for (unsigned bits = random(), i = 0; i < 8; ++i, bits >>= 4) id += kHex[bits & 15];
-  }
-  return id;
-}
-
 // The data file of the upload a request names in its upload root folder; the id is checked
 // before it becomes part of a path.
 fs::path UploadData(const Call& call, const FileTree& tree) {
   const fs::path folder = tree.Folder(call.query.Require("upload_root_dir"), Top::Refuse);
   const std::string& id = call.query.Require("upload_id");
-  if (!IsUploadId(id)) throw Refusal(kNotAllowed);
+  if (!IsHexId(id, kUploadIdLength)) throw Refusal(kNotAllowed);
   return folder / (kChunkedPrefix + id);
 }
 
@@ -550,14 +533,15 @@ httpd::Response StartChunked(const Call& call, const FileTree& tree) {
   for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
     const std::string name = it->path().filename().string();
     const std::string_view prefix = kChunkedPrefix;
-    if (name.starts_with(prefix) && IsUploadId(std::string_view(name).substr(prefix.size()))) {
+    if (name.starts_with(prefix) &&
+        IsHexId(std::string_view(name).substr(prefix.size()), kUploadIdLength)) {
       ++unfinished;
     }
   }
   if (code) throw Refusal(StatusForErrno(code.value()));
   if (unfinished >= kMaxUploadsPerFolder) throw Refusal(kTooManyUploads);
   for (;;) {
-    const std::string id = NewUploadId();
+    const std::string id = NewHexId(kUploadIdLength);
     const httpd::FileDescriptor data(open((folder / (kChunkedPrefix + id)).c_str(),
                                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                           0600));
@@ -586,22 +570,11 @@ httpd::Response DeleteChunked(const Call& call, const FileTree& tree) {
   return JsonReply(JsonObject().Add("status", 0LL));
 }
 
-using ChunkedEndpoint = httpd::Response (*)(const Call&, const FileTree&);
-
-// The route of a chunked upload query: the sid is checked first, and refusals are
-// {"status":S}.
-Route ChunkedRoute(const char* func, ChunkedEndpoint endpoint) {
-  return {kPath, "func", func, "GET", [endpoint](const Call& call) {
-            try {
-              CheckSession(call);
-              const FileTree tree(call.device.options.root);
-              return endpoint(call, tree);
-            } catch (const Refusal& refusal) {
-              return JsonReply(JsonObject().Add("status", refusal.Status()));
-            } catch (const fs::filesystem_error& error) {
-              return JsonReply(JsonObject().Add("status", StatusForErrno(error.code().value())));
-            }
-          }};
+// The route of a chunked upload query, whose refusals are {"status":S}.
+Route ChunkedRoute(const char* func, TreeEndpoint endpoint) {
+  return FileTreeRoute(func, "GET", endpoint, [](long long status) {
+    return JsonReply(JsonObject().Add("status", status));
+  });
 }
 
 Route UploadRoute(const char* func, BodyFactory body) {

@@ -1,8 +1,10 @@
 #include "emulator/Wire.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <random>
 
 #include "httpd/HttpServer.h"
 
@@ -131,6 +133,22 @@ std::optional<unsigned long long> ParseDecimal(std::string_view text, unsigned l
     return std::nullopt;
   }
   return value;
+}
+
+std::string NewHexId(std::size_t length) {
+  std::random_device random;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string id;
+  while (id.size() < length) {
+    for (unsigned bits = random(), i = 0; i < 8; ++i, bits >>= 4) id += kHex[bits & 15];
+  }
+  return id;
+}
+
+bool IsHexId(std::string_view id, std::size_t length) {
+  return id.size() == length && std::all_of(id.begin(), id.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
 }
 
 std::string JsonString(std::string_view text) {

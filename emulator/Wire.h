@@ -1,11 +1,13 @@
 // Strict decoding of what the emulated device receives (query strings, form bodies, base64
-// passwords, numbers) and escaping of what it sends (JSON strings, XML text).
+// passwords, numbers), escaping of what it sends (JSON strings, XML text), and the random
+// identifiers it hands out.
 //
 // The device checks its input instead of guessing: a malformed escape, a field given twice or
 // a number out of range is a BadRequest, which the router answers with a 400.
 #ifndef VESK_EMULATOR_WIRE_H
 #define VESK_EMULATOR_WIRE_H
 
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -76,6 +78,12 @@ std::string AsciiLower(std::string_view text);
 
 // A plain unsigned decimal number (digits only: no sign, spaces or prefix) not above max.
 std::optional<unsigned long long> ParseDecimal(std::string_view text, unsigned long long max);
+
+// A fresh identifier (of a share link, of a chunked upload): length lowercase hexadecimal
+// digits from the system's random source.
+std::string NewHexId(std::size_t length);
+// True when id is one: exactly length lowercase hexadecimal digits.
+bool IsHexId(std::string_view id, std::size_t length);
 
 // text as a JSON string literal, quotes included; control characters as \u00XX.
 std::string JsonString(std::string_view text);

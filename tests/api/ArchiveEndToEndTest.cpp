@@ -13,10 +13,15 @@
 #include "VeskHttp.h"
 #include "emulator/Emulator.h"
 #include "support/EmulatedDevice.h"
+#include "support/Files.h"
+#include "support/WideText.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using vesk::test::Snapshot;
+using vesk::test::Wide;
+using vesk::test::WriteFile;
 
 // Argument values of the archive operations.
 constexpr int kZip = 0, k7z = 1;
@@ -32,54 +37,10 @@ void IgnoreProgress(void*, long long) {}
 // Sets the cancel flag it is given as user data at the first progress report.
 void CancelAtFirstProgress(void* flag, long long) { *static_cast<int*>(flag) = 1; }
 
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-// Relative path -> "dir" or the file's content.
-std::map<std::string, std::string> Snapshot(const fs::path& folder) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    tree[entry.path().lexically_relative(folder).string()] =
-        entry.is_directory() ? "dir" : ReadFile(entry.path());
-  }
-  return tree;
-}
-
-// UTF-8 to wide text, one code point per wchar_t (these tests run where it has 32 bits).
-std::wstring Wide(const std::string& utf8) {
-  std::wstring out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k)
-      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    out.push_back(static_cast<wchar_t>(c));
-    i += length;
-  }
-  return out;
-}
-
 class ArchiveEndToEnd : public vesk::test::EmulatedDeviceTest {
  protected:
   explicit ArchiveEndToEnd(unsigned long long jobBytesPerSecond = 0)
-      : EmulatedDeviceTest({"Public", "Backup"}, Options(jobBytesPerSecond)) {}
-
-  static vesk::emulator::EmulatorOptions Options(unsigned long long jobBytesPerSecond) {
-    vesk::emulator::EmulatorOptions options;
-    options.jobBytesPerSecond = jobBytesPerSecond;
-    options.tls = false;
-    return options;
-  }
+      : EmulatedDeviceTest({"Public", "Backup"}, PlainHttp(jobBytesPerSecond)) {}
 
   VESK_HTTP_RESULT Compress(const wchar_t* name, const std::vector<std::wstring>& items,
                             int format) {

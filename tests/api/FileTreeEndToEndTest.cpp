@@ -22,11 +22,13 @@
 #include "emulator/Emulator.h"
 #include "support/EmulatedDevice.h"
 #include "support/Notifications.h"
+#include "support/WideText.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using vesk::test::Wide;
 
 // A progress callback makes a copy or move wait for the device's job to end; without one it
 // returns as soon as the job is accepted.
@@ -36,33 +38,11 @@ void WriteFile(const fs::path& path, std::size_t size, char fill = 'x') {
   std::ofstream(path, std::ios::binary) << std::string(size, fill);
 }
 
-// UTF-8 to wide text, one code point per wchar_t (these tests run where it has 32 bits).
-std::wstring Wide(const std::string& utf8) {
-  std::wstring out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k)
-      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    out.push_back(static_cast<wchar_t>(c));
-    i += length;
-  }
-  return out;
-}
-
 // A device serving a fresh folder whose top-level folders "Public" and "Backup" are shares.
 class FileTreeEndToEnd : public vesk::test::EmulatedDeviceTest {
  protected:
   explicit FileTreeEndToEnd(unsigned long long jobBytesPerSecond = 0)
-      : EmulatedDeviceTest({"Public", "Backup"}, JobRate(jobBytesPerSecond)) {}
-
-  static vesk::emulator::EmulatorOptions JobRate(unsigned long long bytesPerSecond) {
-    vesk::emulator::EmulatorOptions options;
-    options.jobBytesPerSecond = bytesPerSecond;
-    options.tls = false;
-    return options;
-  }
+      : EmulatedDeviceTest({"Public", "Backup"}, PlainHttp(jobBytesPerSecond)) {}
 };
 
 TEST_F(FileTreeEndToEnd, ListsAFolderPageByPageAsTheFileSystemHasIt) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Peer.h"
+#include "TestDevice.h"
 #include "emulator/Emulator.h"
 
 namespace vesk::emulator {
@@ -32,40 +33,12 @@ using namespace test;
 namespace fs = std::filesystem;
 
 constexpr std::chrono::milliseconds kJobTimeout(120000);
-constexpr const char* kUtil = "/cgi-bin/filemanager/utilRequest.cgi";
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
+using vesk::test::ReadFile;
+using vesk::test::Snapshot;
+using vesk::test::WriteFile;
 // Relative path -> "dir", "-> target" or the file's content.
-using Tree = std::map<std::string, std::string>;
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-Tree Snapshot(const fs::path& folder) {
-  Tree tree;
-  std::error_code code;
-  for (fs::recursive_directory_iterator it(folder, code), end; !code && it != end;
-       it.increment(code)) {
-    const std::string name = it->path().lexically_relative(folder).string();
-    if (it->is_symlink()) {
-      tree[name] = "-> " + fs::read_symlink(it->path()).string();
-    } else if (it->is_directory()) {
-      tree[name] = "dir";
-    } else {
-      tree[name] = ReadFile(it->path());
-    }
-  }
-  return tree;
-}
+using Tree = vesk::test::FolderTree;
 
 // libarchive converts entry names through the thread's locale: UTF-8 while this lives.
 class Utf8Names {
@@ -157,16 +130,6 @@ void MakeArchive(const fs::path& file, const char* format, const std::vector<Ent
   ASSERT_EQ(archive_write_close(writer.get()), ARCHIVE_OK);
 }
 
-Json::Value ParseJson(const Reply& reply) {
-  EXPECT_EQ(reply.status, 200) << reply.body;
-  Json::Value root;
-  std::istringstream in(reply.body);
-  if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &root, nullptr)) {
-    ADD_FAILURE() << "not JSON: " << reply.body;
-  }
-  return root;
-}
-
 // A form or query as the library sends it: every value encoded on its own, lists as repeated
 // fields, a trailing "&".
 std::string Wire(const Fields& fields) {
@@ -175,43 +138,27 @@ std::string Wire(const Fields& fields) {
   return text;
 }
 
-// An emulator over a fresh tree: base/root is its --root with the shares Public and Backup;
-// base/outside holds what no request may reach. Logged in on construction.
-class Device {
+// The device over base/root with the shares Public and Backup, over plain HTTP; logged in on
+// construction.
+class Device : public TestDevice {
  public:
   explicit Device(unsigned long long bytesPerSecond = 0)
-      : base_(MakeBase()), emulator_(Options(base_ / "root", bytesPerSecond)) {
+      : TestDevice("vesk-archive", Options(bytesPerSecond)) {
     fs::create_directories(Root() / "Public");
     fs::create_directories(Root() / "Backup");
-    fs::create_directories(Outside());
-    std::string error;
-    EXPECT_TRUE(emulator_.Start(&error)) << error;
-    const Json::Value login = ParseJson(PostForm(Url("/cgi-bin/filemanager/wfm2Login.cgi"),
-                                                 "user=admin&pwd=" + Encode(Base64("admin"))));
-    sid_ = login["sid"].asString();
+    Start();
   }
-  ~Device() {
-    emulator_.Stop();
-    std::error_code code;
-    fs::remove_all(base_, code);
-  }
-
-  fs::path Root() const { return base_ / "root"; }
-  fs::path Public() const { return Root() / "Public"; }
-  fs::path Outside() const { return base_ / "outside"; }
-  Emulator& Emu() { return emulator_; }
-  const std::string& Sid() const { return sid_; }
 
   Reply Raw(const std::string& func, const std::string& text, bool post,
             const std::string& sid) const {
-    const std::string url = Url(std::string(kUtil) + "?func=" + func + "&sid=" + Encode(sid));
+    const std::string url = UtilUrl(func, {}, false, &sid);
     return post ? PostForm(url, text) : Send(url + "&" + text);
   }
   Json::Value Get(const std::string& func, const Fields& fields) const {
-    return ParseJson(Raw(func, Wire(fields), false, sid_));
+    return ParseJson(Raw(func, Wire(fields), false, Sid()));
   }
   Json::Value Post(const std::string& func, const Fields& fields) const {
-    return ParseJson(Raw(func, Wire(fields), true, sid_));
+    return ParseJson(Raw(func, Wire(fields), true, Sid()));
   }
 
   Json::Value Compress(const std::string& name, const std::vector<std::string>& files,
@@ -245,7 +192,7 @@ class Device {
   Json::Value Finish(const char* statusFunc, const Json::Value& start) {
     EXPECT_EQ(start["status"], 1) << start;
     const long long pid = start["pid"].asInt64();
-    EXPECT_TRUE(emulator_.WaitForJob(pid, 100, kJobTimeout)) << "job " << pid;
+    EXPECT_TRUE(Emu().WaitForJob(pid, 100, kJobTimeout)) << "job " << pid;
     return Get(statusFunc, {{"pid", std::to_string(pid)}});
   }
   void CompressDone(const Json::Value& start) {
@@ -259,25 +206,12 @@ class Device {
   }
 
  private:
-  static fs::path MakeBase() {
-    std::string pattern = (fs::temp_directory_path() / "vesk-archive-XXXXXX").string();
-    EXPECT_NE(mkdtemp(pattern.data()), nullptr);
-    return pattern;
-  }
-  static EmulatorOptions Options(const fs::path& root, unsigned long long bytesPerSecond) {
+  static EmulatorOptions Options(unsigned long long bytesPerSecond) {
     EmulatorOptions options;
-    options.root = root.string();
     options.tls = false;
     options.jobBytesPerSecond = bytesPerSecond;
     return options;
   }
-  std::string Url(const std::string& pathAndQuery) const {
-    return "http://127.0.0.1:" + std::to_string(emulator_.Port()) + pathAndQuery;
-  }
-
-  fs::path base_;
-  Emulator emulator_;
-  std::string sid_;
 };
 
 // About 200 KB of words in a fixed pseudo-random order: text that compresses better at higher

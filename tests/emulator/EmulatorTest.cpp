@@ -1,24 +1,18 @@
 // The emulated device driven over HTTP and HTTPS by libcurl, as the library would drive it,
 // and the vesk-emulator program started as a child process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/json.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <tinyxml2.h>
-#include <unistd.h>
 
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "EmulatorProgram.h"
 #include "Peer.h"
 #include "emulator/Emulator.h"
-
-extern char** environ;
 
 namespace vesk::emulator {
 namespace {
@@ -341,67 +335,10 @@ TEST_F(EmulatorTest, BothPortsServeOneDevice) {
 
 // --- The program --------------------------------------------------------------------------
 
-// vesk-emulator as a child process whose standard output is read through a pipe. The
-// destructor kills a child that is still running.
-class Child {
- public:
-  explicit Child(std::vector<std::string> args) {
-    args.insert(args.begin(), VESK_EMULATOR_BINARY);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-
-  // The next line of its output; empty at its end or after 60 s without one.
-  std::string ReadLine() {
-    std::string line;
-    char c;
-    pollfd wait{out_, POLLIN, 0};
-    while (poll(&wait, 1, 60000) == 1 && read(out_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-
-  void Signal(int signal) const { kill(pid_, signal); }
-
-  // Waits for it to end: its exit status, or -1 when it did not exit normally.
-  int Wait() {
-    int status = 0;
-    const pid_t ended = waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
-
 TEST(EmulatorProgramTest, ServesUntilSigterm) {
-  Child child({"--port", "0", "--tls-port", "0", "--user", "u", "--password", "p", "--job-rate",
-               "1048576", "--transfer-rate", "1048576", "--drop-after", "0", "--drop-count", "2"});
+  EmulatorProgram child({"--port", "0", "--tls-port", "0", "--user", "u", "--password", "p",
+                         "--job-rate", "1048576", "--transfer-rate", "1048576", "--drop-after", "0",
+                         "--drop-count", "2"});
   ASSERT_TRUE(child.Started());
   // The first line names the plain URL.
   const std::string line = child.ReadLine();
@@ -434,7 +371,7 @@ TEST(EmulatorProgramTest, RefusesBadFlags) {
                                             {"--drop-count", "-1"},
                                             {"--drop-count"}};
   for (const auto& args : cases) {
-    Child child(args);
+    EmulatorProgram child(args);
     ASSERT_TRUE(child.Started());
     EXPECT_EQ(child.Wait(), 2) << args[0];
   }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Peer.h"
+#include "TestDevice.h"
 #include "emulator/Emulator.h"
 
 namespace vesk::emulator {
@@ -30,39 +31,9 @@ using namespace test;
 namespace fs = std::filesystem;
 
 constexpr std::chrono::milliseconds kJobTimeout(60000);
-constexpr const char* kUtil = "/cgi-bin/filemanager/utilRequest.cgi";
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vesk-tree-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code code;
-    if (!path_.empty()) fs::remove_all(path_, code);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+using vesk::test::ReadFile;
+using vesk::test::WriteFile;
 
 void SetModifyTime(const fs::path& path, time_t seconds) {
   const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
@@ -92,17 +63,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& path) {
   }
   EXPECT_FALSE(code) << code.message();
   return entries;
-}
-
-Json::Value ParseJson(const Reply& reply) {
-  EXPECT_EQ(reply.status, 200) << reply.body;
-  EXPECT_EQ(reply.contentType, "application/json; charset=\"UTF-8\"");
-  Json::Value root;
-  std::istringstream in(reply.body);
-  if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &root, nullptr)) {
-    ADD_FAILURE() << "not JSON: " << reply.body;
-  }
-  return root;
 }
 
 std::string Wire(const Fields& fields) {
@@ -140,44 +100,32 @@ bool NameBefore(const std::string& a, const std::string& b) {
   return fold(a) != fold(b) ? fold(a) < fold(b) : a < b;
 }
 
-// An emulator over a fresh tree: base/root is its --root, with the shares Public and Backup;
-// base/outside holds what no request may reach. Logged in on construction.
-class Device {
+// The device over base/root with the shares Public and Backup, over plain HTTP (without
+// withRoot it serves no folder); logged in on construction.
+class Device : public TestDevice {
  public:
   explicit Device(unsigned long long bytesPerSecond = 0, bool withRoot = true)
-      : emulator_(Options(base_.Path() / "root", bytesPerSecond, withRoot)) {
+      : TestDevice("vesk-tree", Options(bytesPerSecond), withRoot) {
     fs::create_directories(Root() / "Public");
     fs::create_directories(Root() / "Backup");
-    fs::create_directories(Outside());
-    std::string error;
-    EXPECT_TRUE(emulator_.Start(&error)) << error;
-    const Json::Value login = ParseJson(PostForm(Url("/cgi-bin/filemanager/wfm2Login.cgi"),
-                                                 "user=admin&pwd=" + Encode(Base64("admin"))));
-    sid_ = login["sid"].asString();
-    EXPECT_FALSE(sid_.empty()) << login;
+    Start();
   }
-
-  fs::path Base() const { return base_.Path(); }
-  fs::path Root() const { return base_.Path() / "root"; }
-  fs::path Outside() const { return base_.Path() / "outside"; }
-  Emulator& Emu() { return emulator_; }
 
   // func with text as its query (GET) or its form body (POST), as sent on the wire.
   Reply Raw(const std::string& func, const char* method, const std::string& text,
             const std::string& sid, std::vector<std::string> headers = {kFormType}) const {
-    const std::string url = Url(std::string(kUtil) + "?func=" + func + "&sid=" + Encode(sid));
+    const std::string url = UtilUrl(func, {}, false, &sid);
     if (std::string_view(method) == "GET") {
       return Send(text.empty() ? url : url + "&" + text, method, nullptr, std::move(headers));
     }
     return Send(url, method, &text, std::move(headers));
   }
   Json::Value Get(const std::string& func, const Fields& fields) const {
-    return ParseJson(Raw(func, "GET", Wire(fields), sid_));
+    return ParseJson(Raw(func, "GET", Wire(fields), Sid()));
   }
   Json::Value Post(const std::string& func, const Fields& fields) const {
-    return ParseJson(Raw(func, "POST", Wire(fields), sid_));
+    return ParseJson(Raw(func, "POST", Wire(fields), Sid()));
   }
-  const std::string& Sid() const { return sid_; }
 
   // Starts a copy or move of folder/name into destination: the start reply.
   Json::Value StartJob(const std::string& func, const std::string& folder, const std::string& name,
@@ -192,27 +140,18 @@ class Device {
   Json::Value Finish(const std::string& func, const Json::Value& start) {
     EXPECT_EQ(start["status"], 1) << start;
     const long long pid = start["pid"].asInt64();
-    EXPECT_TRUE(emulator_.WaitForJob(pid, 100, kJobTimeout)) << "job " << pid;
+    EXPECT_TRUE(Emu().WaitForJob(pid, 100, kJobTimeout)) << "job " << pid;
     return Get(func == "copy" ? "get_copy_status" : "get_move_status",
                {{"pid", std::to_string(pid)}});
   }
 
  private:
-  static EmulatorOptions Options(const fs::path& root, unsigned long long bytesPerSecond,
-                                 bool withRoot) {
+  static EmulatorOptions Options(unsigned long long bytesPerSecond) {
     EmulatorOptions options;
-    if (withRoot) options.root = root.string();
     options.tls = false;
     options.jobBytesPerSecond = bytesPerSecond;
     return options;
   }
-  std::string Url(const std::string& pathAndQuery) const {
-    return "http://127.0.0.1:" + std::to_string(emulator_.Port()) + pathAndQuery;
-  }
-
-  TempFolder base_;
-  Emulator emulator_;
-  std::string sid_;
 };
 
 TEST(FileTreeTest, ShareRootsAreTheTopFoldersInsideTheRoot) {

@@ -1,7 +1,9 @@
 #include "Peer.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
-#include <memory>
+#include <sstream>
 
 namespace vesk::emulator::test {
 
@@ -12,11 +14,6 @@ struct CurlGlobal {
   CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
   ~CurlGlobal() { curl_global_cleanup(); }
 } curlGlobal;
-
-size_t Collect(char* data, size_t size, size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
-  return size * count;
-}
 
 }  // namespace
 
@@ -54,35 +51,38 @@ std::string Encode(const std::string& text, char keep) {
 
 Reply Send(const std::string& url, const char* method, const std::string* body,
            std::vector<std::string> headers) {
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> list(nullptr, &curl_slist_free_all);
-  for (const std::string& header : headers)
-    list.reset(curl_slist_append(list.release(), header.c_str()));
-  Reply reply;
-  curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method);
-  curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, list.get());
-  curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 60L);
-  curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 0L);
-  curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &Collect);
-  curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply.body);
-  if (body) {
-    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body->data());
-    curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE_LARGE,
-                     static_cast<curl_off_t>(body->size()));
-  }
-  reply.code = curl_easy_perform(curl.get());
-  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &reply.status);
-  char* type = nullptr;
-  if (curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
-    reply.contentType = type;
-  }
-  return reply;
+  return vesk::test::HttpExchange(url, method, body, headers);
 }
 
 Reply PostForm(const std::string& url, const std::string& body) {
   return Send(url, "POST", &body, {kFormType});
+}
+
+Json::Value ParseJson(const Reply& reply) {
+  EXPECT_EQ(reply.status, 200) << reply.body;
+  EXPECT_EQ(reply.contentType, "application/json; charset=\"UTF-8\"");
+  Json::Value root;
+  std::istringstream in(reply.body);
+  if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &root, nullptr)) {
+    ADD_FAILURE() << "not JSON: " << reply.body;
+  }
+  return root;
+}
+
+std::string UtilUrl(const std::string& base, const std::string& func, const std::string& sid,
+                    const Fields& query) {
+  std::string url =
+      base + "/cgi-bin/filemanager/utilRequest.cgi?func=" + func + "&sid=" + Encode(sid);
+  for (const auto& [name, value] : query) url += "&" + name + "=" + Encode(value);
+  return url;
+}
+
+std::string Login(const std::string& base) {
+  const Json::Value login = ParseJson(PostForm(base + "/cgi-bin/filemanager/wfm2Login.cgi",
+                                               "user=admin&pwd=" + Encode(Base64("admin"))));
+  const std::string sid = login["sid"].asString();
+  EXPECT_FALSE(sid.empty()) << login;
+  return sid;
 }
 
 }  // namespace vesk::emulator::test

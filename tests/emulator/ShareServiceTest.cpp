@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Peer.h"
+#include "TestDevice.h"
 #include "emulator/Emulator.h"
 
 namespace vesk::emulator {
@@ -28,20 +29,9 @@ namespace {
 
 using namespace test;
 namespace fs = std::filesystem;
-using Fields = std::vector<std::pair<std::string, std::string>>;
 
 constexpr const char* kFile = "report, final}.txt";  // "," and "}" end a scanned value
 constexpr const char* kContent = "the shared bytes\n";
-
-Json::Value ParseJson(const Reply& reply) {
-  EXPECT_EQ(reply.status, 200) << reply.body;
-  Json::Value root;
-  std::istringstream in(reply.body);
-  if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &root, nullptr)) {
-    ADD_FAILURE() << "not JSON: " << reply.body;
-  }
-  return root;
-}
 
 // The value of key as the library's reply scanner reads it: after the key's first occurrence,
 // quotes and spaces are skipped (colons too, until something is collected), and "," or "}"
@@ -81,74 +71,40 @@ std::time_t Tomorrow(int hour, int minute, int second) {
   return mktime(&parts);
 }
 
-// An emulator over a fresh folder base/root with the share Public (holding kFile and the
-// folder sub) and base/outside beside it, whose clock the test sets; logged in on
-// construction.
-class Device {
+// The device over base/root with the share Public (holding kFile and the folder sub), whose
+// clock the test sets; logged in on construction.
+class Device : public TestDevice {
  public:
-  explicit Device(bool tls = true) : base_(MakeBase()), emulator_(Options(tls)) {
-    fs::create_directories(Public() / "sub");
-    fs::create_directories(base_ / "outside");
-    std::ofstream(Public() / kFile, std::ios::binary) << kContent;
-    std::ofstream(base_ / "outside" / "secret.txt") << "secret";
-    fs::create_symlink(base_ / "outside" / "secret.txt", Public() / "out.txt");
-    std::string error;
-    EXPECT_TRUE(emulator_.Start(&error)) << error;
-    sid_ = ParseJson(PostForm(Base(false) + "/cgi-bin/filemanager/wfm2Login.cgi",
-                              "user=admin&pwd=" + Encode(Base64("admin"))))["sid"]
-               .asString();
-    EXPECT_FALSE(sid_.empty());
-  }
-  ~Device() {
-    emulator_.Stop();
-    std::error_code code;
-    fs::remove_all(base_, code);
-  }
-  Device(const Device&) = delete;
-  Device& operator=(const Device&) = delete;
+  explicit Device(bool tls = true)
+      : Device(tls, std::make_shared<std::atomic<std::time_t>>(std::time(nullptr))) {}
 
-  fs::path Public() const { return base_ / "root" / "Public"; }
-  Emulator& Emu() { return emulator_; }
   void SetClock(std::time_t now) { *clock_ = now; }
-  const std::string& Sid() const { return sid_; }
 
-  std::string Base(bool tls) const {
-    return (tls ? "https://127.0.0.1:" + std::to_string(emulator_.TlsPort())
-                : "http://127.0.0.1:" + std::to_string(emulator_.Port()));
-  }
-  // utilRequest.cgi?func=func&sid=...&query, every value encoded as the library does.
-  std::string Url(const std::string& func, const Fields& query = {},
-                  const std::string* sid = nullptr) const {
-    std::string url = Base(false) + "/cgi-bin/filemanager/utilRequest.cgi?func=" + func +
-                      "&sid=" + Encode(sid ? *sid : sid_);
-    for (const auto& [name, value] : query) url += "&" + name + "=" + Encode(value);
-    return url;
-  }
   Reply Post(const std::string& func, const Fields& form, const std::string* sid = nullptr) const {
     std::string body;
     for (const auto& [name, value] : form)
       body += (body.empty() ? "" : "&") + name + "=" + Encode(value);
-    return PostForm(Url(func, {}, sid), body);
+    return PostForm(UtilUrl(func, {}, false, sid), body);
   }
 
  private:
-  static fs::path MakeBase() {
-    std::string pattern = (fs::temp_directory_path() / "vesk-share-XXXXXX").string();
-    return mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
+  using Clock = std::shared_ptr<std::atomic<std::time_t>>;
+
+  Device(bool tls, Clock clock) : TestDevice("vesk-share", Options(tls, clock)), clock_(clock) {
+    fs::create_directories(Public() / "sub");
+    std::ofstream(Public() / kFile, std::ios::binary) << kContent;
+    std::ofstream(Outside() / "secret.txt") << "secret";
+    fs::create_symlink(Outside() / "secret.txt", Public() / "out.txt");
+    Start();
   }
-  EmulatorOptions Options(bool tls) {
+  static EmulatorOptions Options(bool tls, const Clock& clock) {
     EmulatorOptions options;
-    options.root = (base_ / "root").string();
     options.tls = tls;
-    options.clock = [clock = clock_] { return clock->load(); };
+    options.clock = [clock] { return clock->load(); };
     return options;
   }
 
-  fs::path base_;
-  std::shared_ptr<std::atomic<std::time_t>> clock_ =
-      std::make_shared<std::atomic<std::time_t>>(std::time(nullptr));
-  Emulator emulator_;
-  std::string sid_;
+  Clock clock_;
 };
 
 // The form of get_share_link as the library fills it; changes replace fields or add to them.
@@ -203,7 +159,7 @@ std::string MakeLink(const Device& device, const Fields& form) {
 }
 
 Json::Value List(const Device& device, const Fields& query) {
-  return ParseJson(Send(device.Url("get_share_list", query)));
+  return ParseJson(Send(device.UtilUrl("get_share_list", query)));
 }
 
 TEST(ShareServiceTest, ALinkServesItsFileOnceConfirmedUntilDeleted) {
@@ -226,7 +182,7 @@ TEST(ShareServiceTest, ALinkServesItsFileOnceConfirmedUntilDeleted) {
     const Allocated link = Allocate(device, form);
     ASSERT_EQ(link.status, "1");
     EXPECT_EQ(link.expiry, "0");
-    const std::string prefix = device.Base(c.ssl) + "/shared/";
+    const std::string prefix = device.BaseUrl(c.ssl) + "/shared/";
     ASSERT_EQ(link.url.rfind(prefix, 0), 0u) << link.url;
     // The scanner reads what a JSON parser reads.
     EXPECT_EQ(
@@ -390,7 +346,7 @@ TEST(ShareServiceTest, TheListPagesThroughLinksByFileName) {
   EXPECT_EQ(names({{"start", "4"}, {"limit", "10"}}), "/Public/e ");
   EXPECT_EQ(names({{"start", "9"}, {"limit", "10"}}), "");
   EXPECT_EQ(names({{"dir", "DESC"}, {"limit", "2"}}), "/Public/e /Public/d ");
-  EXPECT_EQ(Send(device.Url("get_share_list", {{"limit", "-1"}})).status, 400);
+  EXPECT_EQ(Send(device.UtilUrl("get_share_list", {{"limit", "-1"}})).status, 400);
 }
 
 TEST(ShareServiceTest, TheViewerServesTheFileWithATypeByItsExtension) {
@@ -410,7 +366,7 @@ TEST(ShareServiceTest, TheViewerServesTheFileWithATypeByItsExtension) {
     const std::string bytes =
         std::string(c.name) == "empty.bin" ? "" : std::string(c.name) + '\0' + "x";
     std::ofstream(device.Public() / "sub" / c.name, std::ios::binary) << bytes;
-    const std::string url = device.Base(false) + "/cgi-bin/filemanager/utilRequest.cgi/" +
+    const std::string url = device.BaseUrl() + "/cgi-bin/filemanager/utilRequest.cgi/" +
                             Encode(c.name) + "?func=get_viewer&sid=" + device.Sid() +
                             "&source_path=" + Encode("/Public/sub") +
                             "&source_file=" + Encode(c.name);
@@ -432,7 +388,7 @@ TEST(ShareServiceTest, TheViewerServesTheFileWithATypeByItsExtension) {
       {nullptr, "/Public", "out.txt", 400},
   };
   for (const auto& r : refusals) {
-    const std::string url = device.Base(false) +
+    const std::string url = device.BaseUrl() +
                             "/cgi-bin/filemanager/utilRequest.cgi/x?func=get_viewer&sid=" +
                             (r.sid ? r.sid : device.Sid()) + "&source_path=" + Encode(r.folder) +
                             "&source_file=" + Encode(r.name);
@@ -476,7 +432,7 @@ TEST(ShareServiceTest, ThumbnailsFitImagesInTheAskedSize) {
     const std::string name = "pic " + std::to_string(c.width) + "." + c.extension;
     std::ofstream(device.Public() / name, std::ios::binary)
         << MakeImage(c.width, c.height, c.extension);
-    const Reply reply = Send(device.Url(
+    const Reply reply = Send(device.UtilUrl(
         "get_thumb", {{"path", "/Public"}, {"name", name}, {"size", std::to_string(c.size)}}));
     ASSERT_EQ(reply.status, 200) << name << ": " << reply.body;
     EXPECT_EQ(reply.contentType, "image/png");
@@ -512,8 +468,8 @@ TEST(ShareServiceTest, ThumbnailsFitImagesInTheAskedSize) {
       {"/Public", "pic 200.png", "0", nullptr, 400},
   };
   for (const auto& r : refusals) {
-    const Reply reply = Send(
-        device.Url("get_thumb", {{"path", r.folder}, {"name", r.name}, {"size", r.size}}, r.sid));
+    const Reply reply = Send(device.UtilUrl(
+        "get_thumb", {{"path", r.folder}, {"name", r.name}, {"size", r.size}}, false, r.sid));
     EXPECT_EQ(reply.status, r.status) << r.folder << "/" << r.name;
     EXPECT_EQ(reply.contentType.rfind("text/plain", 0), 0u) << r.name;
   }

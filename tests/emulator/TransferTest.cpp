@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Peer.h"
+#include "TestDevice.h"
 #include "emulator/Emulator.h"
 
 namespace vesk::emulator {
@@ -29,22 +30,12 @@ namespace {
 using namespace test;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-using Fields = std::vector<std::pair<std::string, std::string>>;
+using vesk::test::ReadFile;
+using vesk::test::WriteFile;
 
 constexpr const char* kBoundary = "----------gL6GI3KM7cH2Ij5ae0Ef1gL6ei4Ef1";
 constexpr const char* kUploads = "/Public/.uploads";
 constexpr unsigned long long k4GiB = 4ULL << 30;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 // Bytes that vary, so that a piece out of place shows.
 std::string Pattern(std::size_t size, unsigned seed) {
@@ -59,16 +50,6 @@ std::set<std::string> Names(const fs::path& folder) {
     names.insert(entry.path().filename().string());
   }
   return names;
-}
-
-Json::Value ParseJson(const Reply& reply) {
-  EXPECT_EQ(reply.status, 200) << reply.body;
-  Json::Value root;
-  std::istringstream in(reply.body);
-  if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &root, nullptr)) {
-    ADD_FAILURE() << "not JSON: " << reply.body;
-  }
-  return root;
 }
 
 // The multipart body as the library frames it: the boundary itself is the delimiter line.
@@ -111,49 +92,25 @@ class FirstBytes {
   bool moved_ = false;
 };
 
-// An emulator over a fresh folder base/root with the share Public (holding .uploads, the
-// chunked uploads' folder) and base/outside beside it; logged in on construction.
-class Device {
+// The device over base/root with the share Public, holding .uploads (the chunked uploads'
+// folder); logged in on construction.
+class Device : public TestDevice {
  public:
-  explicit Device(bool tls = false) : base_(MakeBase()), emulator_(Options(base_ / "root", tls)) {
+  explicit Device(bool tls = false) : TestDevice("vesk-transfer", Options(tls)) {
     fs::create_directories(Public() / ".uploads");
-    fs::create_directories(base_ / "outside");
-    std::string error;
-    EXPECT_TRUE(emulator_.Start(&error)) << error;
-    sid_ = ParseJson(PostForm(Base(false) + "/cgi-bin/filemanager/wfm2Login.cgi",
-                              "user=admin&pwd=" + Encode(Base64("admin"))))["sid"]
-               .asString();
-    EXPECT_FALSE(sid_.empty());
+    Start();
   }
-  ~Device() {
-    emulator_.Stop();
-    std::error_code code;
-    fs::remove_all(base_, code);
-  }
-  Device(const Device&) = delete;
-  Device& operator=(const Device&) = delete;
 
-  fs::path Public() const { return base_ / "root" / "Public"; }
-  Emulator& Emu() { return emulator_; }
-
-  // utilRequest.cgi?func=func&sid=...&query, every value encoded as the library does.
-  std::string Url(const std::string& func, const Fields& query, bool tls = false,
-                  const std::string* sid = nullptr) const {
-    std::string url = Base(tls) + "/cgi-bin/filemanager/utilRequest.cgi?func=" + func +
-                      "&sid=" + Encode(sid ? *sid : sid_);
-    for (const auto& [name, value] : query) url += "&" + name + "=" + Encode(value);
-    return url;
-  }
   Json::Value Get(const std::string& func, const Fields& query) const {
-    return ParseJson(Send(Url(func, query)));
+    return ParseJson(Send(UtilUrl(func, query)));
   }
   Reply Post(const std::string& func, const Fields& query, const std::string& body,
              const std::string& type = kMultipartType) const {
     // Without "Expect: 100-continue", as the library sends: a cut upload has no status at all.
-    return Send(Url(func, query), "POST", &body, {type, "Expect:"});
+    return Send(UtilUrl(func, query), "POST", &body, {type, "Expect:"});
   }
   Reply Download(const std::string& form, bool tls = false) const {
-    return PostForm(Url("download", {}, tls), form);
+    return PostForm(UtilUrl("download", {}, tls), form);
   }
 
   std::string StartChunked() const {
@@ -166,24 +123,11 @@ class Device {
   }
 
  private:
-  static fs::path MakeBase() {
-    std::string pattern = (fs::temp_directory_path() / "vesk-transfer-XXXXXX").string();
-    return mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
-  }
-  static EmulatorOptions Options(const fs::path& root, bool tls) {
+  static EmulatorOptions Options(bool tls) {
     EmulatorOptions options;
-    options.root = root.string();
     options.tls = tls;
     return options;
   }
-  std::string Base(bool tls) const {
-    return (tls ? "https://127.0.0.1:" + std::to_string(emulator_.TlsPort())
-                : "http://127.0.0.1:" + std::to_string(emulator_.Port()));
-  }
-
-  fs::path base_;
-  Emulator emulator_;
-  std::string sid_;
 };
 
 // The fields of a chunked_upload attempt; changes replace fields or add to them.
@@ -236,19 +180,10 @@ Reply UploadWithCurlMime(const std::string& url, const std::string& name, const 
   part = curl_mime_addpart(mime.get());
   curl_mime_name(part, "Upload");
   curl_mime_data(part, "Submit Query", CURL_ZERO_TERMINATED);
-  Reply reply;
   curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl.get(), CURLOPT_MIMEPOST, mime.get());
   curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 60L);
-  curl_easy_setopt(
-      curl.get(), CURLOPT_WRITEFUNCTION, +[](char* piece, size_t size, size_t count, void* body) {
-        static_cast<std::string*>(body)->append(piece, size * count);
-        return size * count;
-      });
-  curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &reply.body);
-  reply.code = curl_easy_perform(curl.get());
-  curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &reply.status);
-  return reply;
+  return vesk::test::HttpPerform(curl.get());
 }
 
 // --- Upload ---------------------------------------------------------------------------------
@@ -273,7 +208,7 @@ TEST(TransferTest, UploadsStoreTheBytesInEitherFraming) {
       SCOPED_TRACE(std::string(file.name) + (standard ? ", standard framing" : ""));
       const std::string name = (standard ? "std " : "") + std::string(file.name);
       const Fields query = {{"dest_path", "/Public"}, {"overwrite", "0"}};
-      ExpectDone(standard ? UploadWithCurlMime(device.Url("upload", query), name, file.data)
+      ExpectDone(standard ? UploadWithCurlMime(device.UtilUrl("upload", query), name, file.data)
                           : device.Post("upload", query, LibraryBody(name, file.data)));
       EXPECT_TRUE(ReadFile(device.Public() / name) == file.data);
     }
@@ -347,7 +282,8 @@ TEST(TransferTest, UploadsRefuseWhatTheyMayNotStore) {
     WriteFile(existing, "old");
     const std::set<std::string> before = Names(device.Public());
     const std::string body = c.body.empty() ? LibraryBody(c.filename, other) : c.body;
-    const Reply reply = Send(device.Url("upload", c.query, false, c.sid), "POST", &body, {c.type});
+    const Reply reply =
+        Send(device.UtilUrl("upload", c.query, false, c.sid), "POST", &body, {c.type});
     if (c.http != 200) {
       EXPECT_EQ(reply.status, c.http) << reply.body;
     } else if (c.error != 0) {
@@ -450,7 +386,7 @@ TEST(TransferTest, DownloadRefusalsAreHttpErrors) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string url = device.Url("download", {}, false, c.sid.empty() ? nullptr : &c.sid);
+    const std::string url = device.UtilUrl("download", {}, false, c.sid.empty() ? nullptr : &c.sid);
     const Reply reply = Send(url, "POST", &c.form, {c.header});
     EXPECT_EQ(reply.status, c.status) << reply.body;
     EXPECT_EQ(reply.contentType, "text/plain; charset=\"UTF-8\"");
@@ -593,8 +529,8 @@ TEST(TransferTest, ChunkedUploadsRefuseWhatTheyCannotTake) {
               c.status);
   }
   const std::string noSid = "0123";
-  EXPECT_EQ(ParseJson(Send(device.Url("start_chunked_upload", {{"upload_root_dir", kUploads}},
-                                      false, &noSid)))["status"],
+  EXPECT_EQ(ParseJson(Send(device.UtilUrl("start_chunked_upload", {{"upload_root_dir", kUploads}},
+                                          false, &noSid)))["status"],
             3);
 
   EXPECT_EQ(device.Get("delete_chunked_upload_file",
@@ -625,8 +561,8 @@ TEST(TransferTest, StopEndsThrottledTransfersAtOnce) {
         upload ? LibraryBody("up.bin", data)
                : "isfolder=0&source_total=1&source_path=%2FPublic&source_file=file.bin";
     const std::string url =
-        upload ? device.Url("upload", {{"dest_path", "/Public"}, {"overwrite", "1"}})
-               : device.Url("download", {});
+        upload ? device.UtilUrl("upload", {{"dest_path", "/Public"}, {"overwrite", "1"}})
+               : device.UtilUrl("download", {});
 
     FirstBytes first;
     CURLcode code = CURLE_OK;

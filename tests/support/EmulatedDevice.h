@@ -31,6 +31,15 @@ class EmulatedDeviceTest : public ::testing::Test {
     std::filesystem::remove_all(root_);
   }
 
+  // Options for a device over plain HTTP alone whose jobs (copy, move, compress, extract) move
+  // jobBytesPerSecond bytes a second (0: as fast as they can).
+  static emulator::EmulatorOptions PlainHttp(unsigned long long jobBytesPerSecond = 0) {
+    emulator::EmulatorOptions options;
+    options.jobBytesPerSecond = jobBytesPerSecond;
+    options.tls = false;
+    return options;
+  }
+
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(device_->Start(&error)) << error;

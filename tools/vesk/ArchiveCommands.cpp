@@ -101,10 +101,7 @@ int RunUnzip(const Globals& globals, const UnzipOptions& options) {
     for (const auto& entry : entries) {
       const std::string name = Utf8(entry.GetFileName());
       if (globals.json) {
-        Json::Value value(Json::objectValue);
-        value["name"] = name;
-        value["type"] = entry.IsDir() ? "folder" : "file";
-        value["size"] = Json::Int64(entry.GetFileSize());
+        Json::Value value = ItemJson(name, entry.IsDir() != 0, entry.GetFileSize());
         value["compressedSize"] = Json::Int64(entry.GetCompressFileSize());
         value["modified"] = Utf8(entry.GetModifyTime());
         all.append(value);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 
 #include "Commands.h"
 #include "Interrupt.h"
@@ -25,19 +26,19 @@ struct Row {
   std::optional<CVeskHttpFileStatus> status;
 };
 
+// The details of an item's status that ls -l and stat show alike.
+void AddStatusJson(Json::Value& value, const CVeskHttpFileStatus& status) {
+  value["modified"] = Utf8(status.GetMT());
+  value["permission"] = Utf8(status.GetFolderPermission());
+  value["owner"] = Utf8(status.GetOwner());
+  value["group"] = Utf8(status.GetGroup());
+  value["compressed"] = status.IsCommpressed() != 0;
+}
+
 Json::Value RowJson(const Row& row) {
-  Json::Value value(Json::objectValue);
-  value["name"] = row.name;
+  Json::Value value = ItemJson(row.name, row.isFolder, row.size);
   value["path"] = row.folder.empty() ? "/" : row.folder;
-  value["type"] = row.isFolder ? "folder" : "file";
-  value["size"] = Json::Int64(row.size);
-  if (row.status) {
-    value["modified"] = Utf8(row.status->GetMT());
-    value["permission"] = Utf8(row.status->GetFolderPermission());
-    value["owner"] = Utf8(row.status->GetOwner());
-    value["group"] = Utf8(row.status->GetGroup());
-    value["compressed"] = row.status->IsCommpressed() != 0;
-  }
+  if (row.status) AddStatusJson(value, *row.status);
   return value;
 }
 
@@ -103,16 +104,10 @@ std::vector<Row> ListFolder(Session& session, const std::string& path) {
 }
 
 Json::Value StatusJson(const std::string& path, const CVeskHttpFileStatus& status) {
-  Json::Value value(Json::objectValue);
+  Json::Value value =
+      ItemJson(Utf8(status.GetFileName()), status.IsDir() != 0, status.GetFileSize());
   value["path"] = path;
-  value["name"] = Utf8(status.GetFileName());
-  value["type"] = status.IsDir() ? "folder" : "file";
-  value["size"] = Json::Int64(status.GetFileSize());
-  value["modified"] = Utf8(status.GetMT());
-  value["permission"] = Utf8(status.GetFolderPermission());
-  value["owner"] = Utf8(status.GetOwner());
-  value["group"] = Utf8(status.GetGroup());
-  value["compressed"] = status.IsCommpressed() != 0;
+  AddStatusJson(value, status);
   return value;
 }
 
@@ -181,6 +176,25 @@ void RunJob(Session& session, Op op, const std::string& source, const std::strin
   if (result != VESK_HTTP_SUCCESS) throw session.Fail(result, op, source, started);
 }
 
+// Runs show for each of several device paths, each failure reported on its own (Items). With
+// --json, what show appends to `all` goes out as one array at the end; otherwise show prints,
+// after a blank line unless `first` (no path before it was shown).
+int ForEachPath(
+    const Globals& globals, const std::vector<std::string>& paths,
+    const std::function<void(const std::string& path, bool first, Json::Value& all)>& show) {
+  Items items;
+  Json::Value all(Json::arrayValue);
+  bool first = true;
+  for (const std::string& given : paths) {
+    items.Run([&] {
+      show(DevicePath(given), first, all);
+      first = false;
+    });
+  }
+  if (globals.json) PrintJson(all);
+  return items.Status();
+}
+
 // The destination folder of cp and mv, when it is one.
 bool IsFolder(Session& session, const std::string& path) {
   if (path == "/") return false;  // nothing is copied or moved to the top
@@ -200,66 +214,48 @@ int RunList(const Globals& globals, const ListOptions& options) {
   auto session = Connect(globals, Session::kFiles);
   const std::vector<std::string> paths =
       options.paths.empty() ? std::vector<std::string>{"/"} : options.paths;
-  Items items;
-  Json::Value all(Json::arrayValue);
-  bool first = true;
-  for (const std::string& given : paths) {
-    items.Run([&] {
-      const std::string path = DevicePath(given);
-      std::vector<Row> rows = ListFolder(*session, path);
-      if (options.longFormat) {
-        for (Row& row : rows) {
-          if (!row.status) row.status = StatusOf(*session, Join(row.folder, row.name));
-        }
+  return ForEachPath(globals, paths, [&](const std::string& path, bool first, Json::Value& all) {
+    std::vector<Row> rows = ListFolder(*session, path);
+    if (options.longFormat) {
+      for (Row& row : rows) {
+        if (!row.status) row.status = StatusOf(*session, Join(row.folder, row.name));
       }
-      if (globals.json) {
-        for (const Row& row : rows) all.append(RowJson(row));
-        return;
-      }
-      if (paths.size() > 1) {
-        if (!first) PrintLine("");
-        PrintLine(path + ":");
-      }
-      first = false;
-      PrintRows(rows, options);
-    });
-  }
-  if (globals.json) PrintJson(all);
-  return items.Status();
+    }
+    if (globals.json) {
+      for (const Row& row : rows) all.append(RowJson(row));
+      return;
+    }
+    if (paths.size() > 1) {
+      if (!first) PrintLine("");
+      PrintLine(path + ":");
+    }
+    PrintRows(rows, options);
+  });
 }
 
 int RunStat(const Globals& globals, const std::vector<std::string>& paths) {
   auto session = Connect(globals, Session::kFiles);
-  Items items;
-  Json::Value all(Json::arrayValue);
-  bool first = true;
-  for (const std::string& given : paths) {
-    items.Run([&] {
-      const std::string path = DevicePath(given);
-      const auto status = StatusOf(*session, path);
-      if (!status) throw Failure(kFailed, path + ": no such file or folder");
-      const Json::Value value = StatusJson(path, *status);
-      if (globals.json) {
-        all.append(value);
-        return;
-      }
-      if (!first) PrintLine("");
-      first = false;
-      Table table;
-      table.Add({"path:", path});
-      table.Add({"type:", value["type"].asString()});
-      table.Add({"size:", std::to_string(status->GetFileSize()) + " (" +
-                              HumanBytes(status->GetFileSize()) + ")"});
-      table.Add({"modified:", value["modified"].asString()});
-      table.Add({"permission:", value["permission"].asString()});
-      table.Add({"owner:", value["owner"].asString()});
-      table.Add({"group:", value["group"].asString()});
-      table.Add({"compressed:", status->IsCommpressed() ? "yes" : "no"});
-      table.Print();
-    });
-  }
-  if (globals.json) PrintJson(all);
-  return items.Status();
+  return ForEachPath(globals, paths, [&](const std::string& path, bool first, Json::Value& all) {
+    const auto status = StatusOf(*session, path);
+    if (!status) throw Failure(kFailed, path + ": no such file or folder");
+    const Json::Value value = StatusJson(path, *status);
+    if (globals.json) {
+      all.append(value);
+      return;
+    }
+    if (!first) PrintLine("");
+    Table table;
+    table.Add({"path:", path});
+    table.Add({"type:", value["type"].asString()});
+    table.Add({"size:", std::to_string(status->GetFileSize()) + " (" +
+                            HumanBytes(status->GetFileSize()) + ")"});
+    table.Add({"modified:", value["modified"].asString()});
+    table.Add({"permission:", value["permission"].asString()});
+    table.Add({"owner:", value["owner"].asString()});
+    table.Add({"group:", value["group"].asString()});
+    table.Add({"compressed:", status->IsCommpressed() ? "yes" : "no"});
+    table.Print();
+  });
 }
 
 int RunFind(const Globals& globals, const FindOptions& options) {
@@ -282,10 +278,7 @@ int RunFind(const Globals& globals, const FindOptions& options) {
     for (const auto& hit : hits) {
       const std::string name = Utf8(hit.GetFileName());
       if (globals.json) {
-        Json::Value value(Json::objectValue);
-        value["name"] = name;
-        value["type"] = hit.IsDir() ? "folder" : "file";
-        value["size"] = Json::Int64(hit.GetFileSize());
+        Json::Value value = ItemJson(name, hit.IsDir() != 0, hit.GetFileSize());
         value["searched"] = searched;
         all.append(value);
       } else {

@@ -29,6 +29,14 @@ void PrintLine(const std::string& line) {
   std::fputc('\n', stdout);
 }
 
+Json::Value ItemJson(const std::string& name, bool isFolder, long long size) {
+  Json::Value value(Json::objectValue);
+  value["name"] = name;
+  value["type"] = isFolder ? "folder" : "file";
+  value["size"] = Json::Int64(size);
+  return value;
+}
+
 Table::Table(std::vector<std::size_t> rightAligned) : rightAligned_(std::move(rightAligned)) {}
 
 void Table::Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }

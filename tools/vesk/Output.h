@@ -15,6 +15,10 @@ void PrintJson(const Json::Value& value);
 // Prints one line.
 void PrintLine(const std::string& line);
 
+// A device item as the JSON output shows it: its name, type ("folder" or "file") and size;
+// commands add what else they know of it.
+Json::Value ItemJson(const std::string& name, bool isFolder, long long size);
+
 // Rows of cells printed with the columns aligned (the last column is not padded); columns
 // listed in rightAligned are padded on the left.
 class Table {

@@ -10,6 +10,7 @@
 #include "filestation/FileStation.h"
 #include "http/Encoding.h"
 #include "support/DeviceReplies.h"
+#include "support/LoggedInStation.h"
 #include "support/Notifications.h"
 
 namespace vesk {
@@ -22,19 +23,7 @@ using Notes = test::FileNotes;
 
 const std::string kUtil = "/cgi-bin/filemanager/utilRequest.cgi?func=";
 
-// A station logged in to the scripted device with the sid "S".
-class Addresses : public ::testing::Test {
- protected:
-  void SetUp() override {
-    device_.Enqueue(JsonReply(R"({"status":1,"sid":"S"})"));
-    station_.SetPorts(device_.Port(), 443);
-    ASSERT_EQ(station_.Login(L"127.0.0.1", L"admin", L"pw", 0, L""), VESK_HTTP_SUCCESS);
-  }
-  httpd::Request Last() const { return device_.Requests().back(); }
-
-  ScriptedServer device_;
-  FileStation station_;
-};
+using Addresses = test::LoggedInStationTest;
 
 TEST_F(Addresses, AddressReplyFillsTheRecordWhateverItsStatus) {
   struct Case {

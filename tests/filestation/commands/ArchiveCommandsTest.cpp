@@ -13,6 +13,7 @@
 #include "filestation/FileStation.h"
 #include "filestation/Threads.h"
 #include "support/DeviceReplies.h"
+#include "support/LoggedInStation.h"
 #include "support/Notifications.h"
 
 namespace vesk {
@@ -23,30 +24,13 @@ using test::JsonReply;
 using test::ScriptedReply;
 using test::ScriptedServer;
 using Notes = test::FileNotes;
+using Progress = test::ProgressLog;
 
 const std::string kUtil = "/cgi-bin/filemanager/utilRequest.cgi?func=";
 // Two names that need their own encoding: form delimiters, a percent sign, a space and
 // non-ASCII letters (which go out as UTF-8).
 const std::vector<const wchar_t*> kNames = {L"a&b=c.txt", L"50% \x00e9t\x00e9.doc"};
 const std::string kEncodedNames[] = {"a%26b%3Dc.txt", "50%25%20\xc3\xa9t\xc3\xa9.doc"};
-
-// Percentages a synchronous job reports, and a cancel flag it may set on a given report.
-struct Progress {
-  std::mutex mutex;
-  std::vector<long long> values;
-  int* flag = nullptr;
-  int flagValue = 0;
-  static void Record(void* user, long long percent) {
-    auto* self = static_cast<Progress*>(user);
-    std::lock_guard lock(self->mutex);
-    self->values.push_back(percent);
-    if (self->flag) StoreFlag(self->flag, self->flagValue);
-  }
-  std::vector<long long> Values() {
-    std::lock_guard lock(mutex);
-    return values;
-  }
-};
 
 // Compression or extraction of "/P/a.zip", with or without following the job.
 enum class Job { Compress, Extract };
@@ -57,17 +41,9 @@ ScriptedReply Status(int status) {
   return JsonReply(R"({"status":)" + std::to_string(status) + "}");
 }
 
-// A station logged in to the scripted device with the sid "S".
-class Archives : public ::testing::Test {
+class Archives : public test::LoggedInStationTest {
  protected:
-  void SetUp() override {
-    device_.Enqueue(JsonReply(R"({"status":1,"sid":"S"})"));
-    station_.SetPorts(device_.Port(), 443);
-    ASSERT_EQ(station_.Login(L"127.0.0.1", L"admin", L"pw", 0, L"PC"), VESK_HTTP_SUCCESS);
-  }
-  std::vector<httpd::Request> Requests() const { return device_.Requests(); }
-  httpd::Request Last() const { return device_.Requests().back(); }
-  std::size_t Count() const { return device_.Requests().size() - 1; }  // after the login
+  Archives() : LoggedInStationTest(L"PC") {}
 
   int Run(Job job, int* flag = nullptr, Progress* progress = nullptr) {
     const auto callback = progress ? &Progress::Record : nullptr;
@@ -88,9 +64,6 @@ class Archives : public ::testing::Test {
   static std::string CancelTarget(Job job, const std::string& pid) {
     return kUtil + "cancel_" + Name(job) + "&sid=S&pid=" + pid;
   }
-
-  ScriptedServer device_;
-  FileStation station_;
 };
 
 TEST_F(Archives, EveryOperationSendsItsRequest) {
@@ -289,12 +262,11 @@ TEST_F(Archives, CancelStopsTheJobOnTheDevice) {
       if (flagValue == 1) device_.Enqueue(Status(1));  // the cancel request's reply
       int flag = 0;
       Progress progress;
-      progress.flag = &flag;
-      progress.flagValue = flagValue;
+      progress.SetFlagOnReport(&flag, flagValue);
       const int expected = flagValue == 1 ? VESK_HTTP_CANCELLED : VESK_HTTP_SUCCESS;
       EXPECT_EQ(Run(job, &flag, &progress), expected) << Name(job) << " " << flagValue;
       EXPECT_EQ(progress.Values(), std::vector<long long>{0});
-      const auto requests = Requests();
+      const auto requests = device_.Requests();
       ASSERT_EQ(requests.size() - 1, before + (flagValue == 1 ? 3 : 2));
       EXPECT_EQ(requests[before + 2].target, StatusTarget(job, "5"));
       if (flagValue == 1) {

@@ -14,6 +14,7 @@
 #include "filestation/FileStation.h"
 #include "filestation/Threads.h"
 #include "support/DeviceReplies.h"
+#include "support/LoggedInStation.h"
 #include "support/Notifications.h"
 
 namespace vesk {
@@ -24,23 +25,15 @@ using test::JsonReply;
 using test::ScriptedReply;
 using test::ScriptedServer;
 using Notes = test::FileNotes;
+using test::ProgressLog;
 
 const std::string kUtil = "/cgi-bin/filemanager/utilRequest.cgi?func=";
 const std::string kComputer = "My%20PC%261";
 
-// A station logged in to the scripted device with the sid "S".
-class FileTree : public ::testing::Test {
+// Logged in from the computer "My PC&1" (kComputer as the device receives it).
+class FileTree : public test::LoggedInStationTest {
  protected:
-  void SetUp() override {
-    device_.Enqueue(JsonReply(R"({"status":1,"sid":"S"})"));
-    station_.SetPorts(device_.Port(), 443);
-    ASSERT_EQ(station_.Login(L"127.0.0.1", L"admin", L"pw", 0, L"My PC&1"), VESK_HTTP_SUCCESS);
-  }
-  httpd::Request Last() const { return device_.Requests().back(); }
-  std::size_t Count() const { return device_.Requests().size() - 1; }  // after the login
-
-  ScriptedServer device_;
-  FileStation station_;
+  FileTree() : LoggedInStationTest(L"My PC&1") {}
 };
 
 TEST_F(FileTree, EveryOperationSendsItsRequest) {
@@ -273,17 +266,6 @@ TEST_F(FileTree, JobStartRepliesMapToResults) {
   }
 }
 
-// Percentages a synchronous copy or move reports.
-struct Percentages {
-  std::mutex mutex;
-  std::vector<long long> values;
-  static void Record(void* user, long long percent) {
-    auto* self = static_cast<Percentages*>(user);
-    std::lock_guard lock(self->mutex);
-    self->values.push_back(percent);
-  }
-};
-
 ScriptedReply Job(int percent, int status = 1) {
   return JsonReply(R"({"status":)" + std::to_string(status) + R"(,"filename":"f.bin","percent":)" +
                    std::to_string(percent) + "}");
@@ -329,11 +311,11 @@ TEST_F(FileTree, CopyFollowsTheJobUntilItIsDone) {
     const std::size_t before = Count();
     device_.Enqueue(JsonReply(c.start));
     for (const auto& reply : c.statuses) device_.Enqueue(reply);
-    Percentages percentages;
-    EXPECT_EQ(station_.CopyFile(L"/P/a", L"/D", 1, nullptr, &percentages, &Percentages::Record),
+    ProgressLog percentages;
+    EXPECT_EQ(station_.CopyFile(L"/P/a", L"/D", 1, nullptr, &percentages, &ProgressLog::Record),
               c.result)
         << c.name;
-    EXPECT_EQ(percentages.values, c.reported) << c.name;
+    EXPECT_EQ(percentages.Values(), c.reported) << c.name;
     EXPECT_EQ(Count(), before + 1 + c.statuses.size()) << c.name;
     EXPECT_EQ(Last().target, kUtil + "get_copy_status&sid=S&pid=" + c.pid) << c.name;
   }
@@ -342,20 +324,20 @@ TEST_F(FileTree, CopyFollowsTheJobUntilItIsDone) {
 TEST_F(FileTree, MovePollsItsOwnStatusFunction) {
   device_.Enqueue(JsonReply(R"({"pid":"12"})"));
   device_.Enqueue(Job(100));
-  Percentages percentages;
-  EXPECT_EQ(station_.MoveFile(L"/P/a", L"/D", 1, nullptr, &percentages, &Percentages::Record),
+  ProgressLog percentages;
+  EXPECT_EQ(station_.MoveFile(L"/P/a", L"/D", 1, nullptr, &percentages, &ProgressLog::Record),
             VESK_HTTP_SUCCESS);
   EXPECT_EQ(Last().target, kUtil + "get_move_status&sid=S&pid=12");
-  EXPECT_EQ(percentages.values, std::vector<long long>{100});
+  EXPECT_EQ(percentages.Values(), std::vector<long long>{100});
 }
 
 TEST_F(FileTree, PollingIsSpacedAndGivesUpOnAVanishedJob) {
   device_.Enqueue(JsonReply(R"({"status":1,"pid":9})"));
   device_.Enqueue(Job(10));
   device_.SetDefaultReply({.status = 503});
-  Percentages percentages;
+  ProgressLog percentages;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(station_.CopyFile(L"/P/a", L"/D", 1, nullptr, &percentages, &Percentages::Record),
+  EXPECT_EQ(station_.CopyFile(L"/P/a", L"/D", 1, nullptr, &percentages, &ProgressLog::Record),
             VESK_HTTP_BAD_HTTP_STATUS);
   // One good query, then five failures in a row end the polling.
   EXPECT_EQ(Count(), 1u + 6u);
@@ -367,7 +349,7 @@ TEST_F(FileTree, CancelEndsPollingPromptly) {
   device_.SetDefaultReply(Job(10));
   for (const int flagValue : {1, 2}) {
     int flag = 0;
-    Percentages percentages;
+    ProgressLog percentages;
     std::thread canceller([&] {
       device_.WaitForRequests(device_.Requests().size() + 3, 20s);
       StoreFlag(&flag, flagValue);
@@ -375,7 +357,7 @@ TEST_F(FileTree, CancelEndsPollingPromptly) {
     device_.Enqueue(JsonReply(R"({"status":1,"pid":9})"));
     const auto start = std::chrono::steady_clock::now();
     const int result =
-        station_.CopyFile(L"/P/a", L"/D", 1, &flag, &percentages, &Percentages::Record);
+        station_.CopyFile(L"/P/a", L"/D", 1, &flag, &percentages, &ProgressLog::Record);
     canceller.join();
     const auto waited = std::chrono::steady_clock::now() - start;
     // Flag 1 cancels; any other value only stops, leaving the result of the last query (or

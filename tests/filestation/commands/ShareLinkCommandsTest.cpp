@@ -10,6 +10,7 @@
 #include "filestation/FileStation.h"
 #include "filestation/Threads.h"
 #include "support/DeviceReplies.h"
+#include "support/LoggedInStation.h"
 #include "support/Notifications.h"
 
 namespace vesk {
@@ -24,18 +25,8 @@ using Notes = test::FileNotes;
 const std::string kUtil = "/cgi-bin/filemanager/utilRequest.cgi?func=";
 const std::string kFormType = "application/x-www-form-urlencoded; charset=UTF-8";
 
-// A station logged in to the scripted device with the sid "S".
-class ShareLinks : public ::testing::Test {
+class ShareLinks : public test::LoggedInStationTest {
  protected:
-  void SetUp() override {
-    device_.Enqueue(JsonReply(R"({"status":1,"sid":"S"})"));
-    station_.SetPorts(device_.Port(), 443);
-    ASSERT_EQ(station_.Login(L"127.0.0.1", L"admin", L"pw", 0, L""), VESK_HTTP_SUCCESS);
-  }
-  std::vector<httpd::Request> Sent() const {  // after the login
-    const auto all = device_.Requests();
-    return {all.begin() + 1, all.end()};
-  }
   void ExpectForm(const httpd::Request& r, const std::string& function,
                   const std::string& body) const {
     EXPECT_EQ(r.method, "POST");
@@ -44,9 +35,6 @@ class ShareLinks : public ::testing::Test {
     EXPECT_EQ(*r.Header("Content-Length"), std::to_string(body.size()));
     EXPECT_EQ(r.body, body);
   }
-
-  ScriptedServer device_;
-  FileStation station_;
 };
 
 CVeskHttpShareLink Link(const wchar_t* name, const wchar_t* expiry, const wchar_t* url) {

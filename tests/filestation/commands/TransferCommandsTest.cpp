@@ -15,6 +15,8 @@
 
 #include "filestation/FileStation.h"
 #include "support/DeviceReplies.h"
+#include "support/Files.h"
+#include "support/LoggedInStation.h"
 #include "support/Notifications.h"
 
 namespace vesk {
@@ -24,6 +26,7 @@ using test::JsonReply;
 using test::ScriptedReply;
 using test::ScriptedServer;
 using ::testing::ElementsAreArray;
+using Progress = test::ProgressLog;
 
 const std::string kUtil = "/cgi-bin/filemanager/utilRequest.cgi?func=";
 const std::string kBoundary = "----------gL6GI3KM7cH2Ij5ae0Ef1gL6ei4Ef1";
@@ -45,49 +48,23 @@ std::string Pattern(std::size_t size, unsigned seed = 7) {
   return bytes;
 }
 
-// Collects the totals a synchronous transfer reports.
-struct Progress {
-  static void Record(void* self, long long total) {
-    auto* p = static_cast<Progress*>(self);
-    std::lock_guard lock(p->mutex);
-    p->totals.push_back(total);
-  }
-  std::vector<long long> Totals() {
-    std::lock_guard lock(mutex);
-    return totals;
-  }
-  std::mutex mutex;
-  std::vector<long long> totals;
-};
-
-// A station logged in to the scripted device with the sid "S", and a folder for local files.
-class Transfers : public ::testing::Test {
+// A logged-in station, and a folder for local files.
+class Transfers : public test::LoggedInStationTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vesk-transfer-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    device_.Enqueue(JsonReply(R"({"status":1,"sid":"S"})"));
-    station_.SetPorts(device_.Port(), 443);
-    ASSERT_EQ(station_.Login(L"127.0.0.1", L"admin", L"pw", 0, L""), VESK_HTTP_SUCCESS);
+    ASSERT_FALSE(dir_.empty());
+    LoggedInStationTest::SetUp();
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::wstring Local(const std::string& name, const std::string* content = nullptr) const {
     const auto path = dir_ / name;
     if (content) std::ofstream(path, std::ios::binary) << *content;
     return path.wstring();
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  httpd::Request Last() const { return device_.Requests().back(); }
-  std::size_t Sent() const { return device_.Requests().size() - 1; }  // after the login
+  std::string Read(const std::string& name) const { return test::ReadFile(dir_ / name); }
 
-  std::filesystem::path dir_;
-  ScriptedServer device_;
-  FileStation station_;
+  test::TempFolder local_{"vesk-transfer"};
+  const std::filesystem::path dir_ = local_.Path();
 };
 
 TEST_F(Transfers, UploadSendsTheFileBetweenHeadAndTailInPieces) {
@@ -109,7 +86,7 @@ TEST_F(Transfers, UploadSendsTheFileBetweenHeadAndTailInPieces) {
     ASSERT_EQ(station_.UploadFile(Local("up.bin", &content).c_str(), L"/Public/My Files", nullptr,
                                   &progress, &Progress::Record),
               VESK_HTTP_SUCCESS);
-    EXPECT_THAT(progress.Totals(), ElementsAreArray(c.totals)) << c.size;
+    EXPECT_THAT(progress.Values(), ElementsAreArray(c.totals)) << c.size;
     const auto r = Last();
     EXPECT_EQ(r.method, "POST");
     EXPECT_EQ(r.target, kUtil + "upload&sid=S&dest_path=%2FPublic%2FMy%20Files&overwrite=1");
@@ -172,12 +149,12 @@ TEST_F(Transfers, UploadResults) {
         << c.reply.body;
   }
   // A local file that cannot be read is refused before the device hears of it.
-  const std::size_t sent = Sent();
+  const std::size_t sent = Count();
   EXPECT_EQ(station_.UploadFile(Local("missing").c_str(), L"/P", nullptr, nullptr, nullptr),
             VESK_HTTP_INVALID_REQUEST);
   EXPECT_EQ(station_.UploadFile(dir_.wstring().c_str(), L"/P", nullptr, nullptr, nullptr),
             VESK_HTTP_INVALID_REQUEST);
-  EXPECT_EQ(Sent(), sent);
+  EXPECT_EQ(Count(), sent);
 }
 
 TEST_F(Transfers, DownloadAsksForTheFolderAndNameOfTheDevicePath) {
@@ -219,10 +196,10 @@ TEST_F(Transfers, DownloadAsksForTheFolderAndNameOfTheDevicePath) {
   const std::wstring local = Local("down.bin");
   for (const Case& c : cases) {
     device_.Enqueue({.body = "data"});
-    const std::size_t sent = Sent();
+    const std::size_t sent = Count();
     if (c.body.empty()) {
       EXPECT_EQ(c.call(station_, local.c_str()), VESK_HTTP_INVALID_REQUEST);
-      EXPECT_EQ(Sent(), sent);
+      EXPECT_EQ(Count(), sent);
       continue;
     }
     EXPECT_EQ(c.call(station_, local.c_str()), VESK_HTTP_SUCCESS);
@@ -250,7 +227,7 @@ TEST_F(Transfers, DownloadResumesAtTheOffsetAndEndsTheFileThere) {
       VESK_HTTP_SUCCESS);
   EXPECT_EQ(Last().body, "isfolder=0&source_total=1&source_path=%2FP&source_file=f&offset=1000");
   EXPECT_TRUE(Read("resume.bin") == old.substr(0, 1000) + reply);
-  const auto totals = progress.Totals();
+  const auto totals = progress.Values();
   ASSERT_FALSE(totals.empty());
   EXPECT_GT(totals.front(), 1000);
   EXPECT_EQ(totals.back(), 1500);
@@ -298,13 +275,13 @@ TEST_F(Transfers, FailedDownloadsNeverPassAsFileData) {
               VESK_HTTP_INVALID_REQUEST);
   }
   // A local file that cannot be opened for writing: nothing is asked of the device.
-  const std::size_t sent = Sent();
+  const std::size_t sent = Count();
   EXPECT_EQ(station_.DownloadFile(L"/P/f", dir_.wstring().c_str(), 0, nullptr, nullptr, nullptr),
             VESK_HTTP_INVALID_REQUEST);
   EXPECT_EQ(
       station_.DownloadFile(L"/P/f", Local("no/such/folder").c_str(), 0, nullptr, nullptr, nullptr),
       VESK_HTTP_INVALID_REQUEST);
-  EXPECT_EQ(Sent(), sent);
+  EXPECT_EQ(Count(), sent);
 }
 
 TEST_F(Transfers, ChunkedUploadSendsTheRestFromWhereTheDeviceStopped) {
@@ -350,7 +327,7 @@ TEST_F(Transfers, ChunkedUploadSendsTheRestFromWhereTheDeviceStopped) {
         Head("big file.bin") + content.substr(c.offset) + Tail("chunked_upload");
     EXPECT_EQ(*upload.Header("Content-Length"), std::to_string(body.size()));
     EXPECT_TRUE(upload.body == body) << c.sizeReply;
-    const auto totals = progress.Totals();
+    const auto totals = progress.Values();
     ASSERT_FALSE(totals.empty());
     EXPECT_GT(totals.front(), static_cast<long long>(c.offset));
     EXPECT_EQ(totals.back(), 100000);
@@ -379,12 +356,12 @@ TEST_F(Transfers, ChunkedUploadSendsNothingUnlessTheDeviceSaysWhereToResume) {
   };
   for (const Case& c : cases) {
     device_.Enqueue(c.status);
-    const std::size_t sent = Sent();
+    const std::size_t sent = Count();
     EXPECT_EQ(station_.ChunkedUploadFile(local.c_str(), L"/P", L"", L"u", L"/P/t", nullptr, nullptr,
                                          nullptr),
               c.result)
         << c.status.body;
-    EXPECT_EQ(Sent(), sent + 1);  // the status query only
+    EXPECT_EQ(Count(), sent + 1);  // the status query only
   }
   device_.Enqueue(JsonReply(R"({"status":0,"size":0})"));
   EXPECT_EQ(station_.ChunkedUploadFile(Local("missing").c_str(), L"/P", L"", L"u", L"/P/t", nullptr,

@@ -1,0 +1,75 @@
+// Local files for the tests: fresh temporary folders, whole-file reads and writes, and the
+// contents of a folder tree as one comparable value.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+namespace vesk::test {
+
+// A fresh folder under the system's temporary folder, named after prefix, removed with
+// everything in it.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+    EXPECT_FALSE(path_.empty()) << "no temporary folder for " << prefix;
+  }
+  ~TempFolder() {
+    std::error_code code;
+    if (!path_.empty()) std::filesystem::remove_all(path_, code);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// Writes a file with content, making the folders it lies in first.
+inline void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Everything below a folder, links not followed: each path relative to it with "dir", "-> "
+// and a link's target, or a file's content.
+using FolderTree = std::map<std::string, std::string>;
+
+// The tree below folder; empty when there is no such folder.
+inline FolderTree Snapshot(const std::filesystem::path& folder) {
+  FolderTree tree;
+  std::error_code code;
+  for (std::filesystem::recursive_directory_iterator it(folder, code), end; !code && it != end;
+       it.increment(code)) {
+    const std::string name = it->path().lexically_relative(folder).string();
+    if (it->is_symlink()) {
+      tree[name] = "-> " + std::filesystem::read_symlink(it->path()).string();
+    } else if (it->is_directory()) {
+      tree[name] = "dir";
+    } else {
+      tree[name] = ReadFile(it->path());
+    }
+  }
+  return tree;
+}
+
+}  // namespace vesk::test
