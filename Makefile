@@ -2,8 +2,8 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 600
 
-.PHONY: deps build demo test build-asan test-asan build-tsan test-tsan bench package docs format \
-        format-check clean fuzz
+.PHONY: deps build demo test build-asan test-asan build-tsan test-tsan soak bench package docs \
+        format format-check clean fuzz
 
 deps:
 	scripts/install-deps
@@ -36,9 +36,22 @@ build-tsan: deps
 test-tsan: build-tsan
 	cd build-tsan && TSAN_OPTIONS=second_deadlock_stack=1 ctest $(CTEST_FLAGS) -E '^packaging\.'
 
+# The soak in the AddressSanitizer build, where LeakSanitizer checks for leaks at its exit: 10 000
+# mixed operations of both services from several threads against the emulator, a tenth of them
+# cancelled at random moments, bounded by a time limit and a watchdog; it prints its figures.
+# SOAK_FLAGS passes options to it (--operations N --seconds S --threads T --seed X).
+SOAK_FLAGS ?=
+soak: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESK_SANITIZE=ON
+	cmake --build build-asan -j $(JOBS) --target vesk_soak
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  build-asan/tests/soak/vesk_soak $(SOAK_FLAGS)
+
+# Each scenario prints the library's figure, its baseline's from the same run (alternating
+# rounds, medians) and "RATIO <name> <library/baseline>".
 bench: build
 	build/bench/transport_bench
-	build/bench/transfer_bench
+	build/bench/perf_bench
 
 # .deb packages of the library, its development files and the programs, into build/packages.
 package: build
@@ -54,7 +67,7 @@ docs: deps
 # corpus (tests/fuzz/corpus/TARGET) with its dictionary; new inputs and crashing ones go to
 # build-fuzz/fuzz-scratch/TARGET, never into the corpus. Not part of CI.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= reply_parsers form multipart paths
+FUZZ_TARGETS ?= reply_parsers json_differential form multipart paths
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers

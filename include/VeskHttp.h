@@ -188,18 +188,17 @@ struct _VESK_HTTP_SYSTEM_NOTIFY_INFO_ {
 /// The notification callback of an asynchronous file-service operation.
 ///
 /// It is called with VESK_HTTP_IN_PROGRESS while the request runs (transfers and device jobs
-/// only) and once at its end with the final result. The final call, and a device job's
-/// progress, come from the request's own worker thread; a transfer's progress from the
-/// library's transport thread, which serves every exchange of the process, so the callback
-/// must return quickly. No lock of the library is held during the call. The callback may
+/// only) and once at its end with the final result. Every call comes from the worker thread
+/// that runs the request, one of a small pool that runs the asynchronous requests of the whole
+/// process, so the callback must return quickly. No lock of the library is held during the
+/// call. The callback may
 /// call the request's IVeskHttpFileStationRequestBase::Cancel, but must not release its own
 /// request (IVeskHttpFileStation::CloseRequest leaves it alone when called from there).
 typedef void (*VESK_HTTP_NOTIFY_CALLBACK)(_VESK_HTTP_NOTIFY_INFO_* info);
 /// The progress callback of a synchronous file-service operation: `amount` is the file's
 /// bytes so far for a transfer (from the file's start, never going back), or the device job's
-/// percentage for a copy, move, compress or extract. Transfers call it from the library's
-/// transport thread (return quickly: it serves every exchange of the process), device jobs
-/// from the calling thread. No lock of the library is held during the call.
+/// percentage for a copy, move, compress or extract. It is called on the calling thread, while
+/// the operation runs there. No lock of the library is held during the call.
 typedef void (*VESK_HTTP_PROGRESS_CALLBACK)(void* userData, long long amount);
 /// The notification callback of an asynchronous system-service operation: called once, at
 /// the end, from the request's worker thread. The rules of VESK_HTTP_NOTIFY_CALLBACK apply.
@@ -694,7 +693,7 @@ typedef IVeskHttpFileStationRequestBase* VESK_HTTP_REQUEST;
 /// caller's output lists without clearing them, and write outputs only on
 /// VESK_HTTP_SUCCESS; the outputs belong to the caller.
 ///
-/// <b>Asynchronous operations</b> (named ...Async) run on a worker thread of their own. They
+/// <b>Asynchronous operations</b> (named ...Async) run on a worker thread of the library. They
 /// take user data and a notification callback (VESK_HTTP_NOTIFY_CALLBACK) last and return
 /// the request's handle, or null when the station is not logged in or the request cannot
 /// start; the completion notification carries the result the synchronous form would
@@ -1165,7 +1164,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   /// @return 1
   virtual int CloseRequest(IVeskHttpFileStationRequestBase** request) = 0;
 
-  /// Starts GetShareFolderList() on a worker thread of its own; its completion notification carries
+  /// Starts GetShareFolderList() on a worker thread; its completion notification carries
   /// the result GetShareFolderList() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetFileEntryList().
   /// @param userData handed back in every notification
@@ -1174,7 +1173,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetShareFolderListAsync(void* userData,
                                                     VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts GetFileListCount() on a worker thread of its own; its completion notification carries
+  /// Starts GetFileListCount() on a worker thread; its completion notification carries
   /// the result GetFileListCount() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetTotalCount().
   /// @param folderPath the folder
@@ -1184,7 +1183,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetFileListCountAsync(const wchar_t* folderPath, void* userData,
                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts GetFileList() on a worker thread of its own; its completion notification carries the
+  /// Starts GetFileList() on a worker thread; its completion notification carries the
   /// result GetFileList() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetFileEntryList() and
   /// IVeskHttpFileStationRequestBase::GetTotalCount() (the folder's whole count).
@@ -1197,7 +1196,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetFileListAsync(const wchar_t* folderPath, int startIndex, int limit,
                                              void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts CreateShareLink() on a worker thread of its own; its completion notification carries
+  /// Starts CreateShareLink() on a worker thread; its completion notification carries
   /// the result CreateShareLink() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetShareLinkResult().
   /// @param info the file, the access code, the expiry and the scheme
@@ -1207,7 +1206,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CreateShareLinkAsync(CVeskHttpShareLinkInfo info, void* userData,
                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts GetShareLinkList() on a worker thread of its own; its completion notification carries
+  /// Starts GetShareLinkList() on a worker thread; its completion notification carries
   /// the result GetShareLinkList() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetShareLinkList() and
   /// IVeskHttpFileStationRequestBase::GetTotalCount().
@@ -1218,7 +1217,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetShareLinkListAsync(int limit, void* userData,
                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts DeleteShareLink() on a worker thread of its own; its completion notification carries
+  /// Starts DeleteShareLink() on a worker thread; its completion notification carries
   /// the result DeleteShareLink() would return.
   /// @param link the link
   /// @param userData handed back in every notification
@@ -1227,7 +1226,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteShareLinkAsync(CVeskHttpShareLink link, void* userData,
                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts UploadFile() on a worker thread of its own; its completion notification carries the
+  /// Starts UploadFile() on a worker thread; its completion notification carries the
   /// result UploadFile() would return.
   /// @param localPath the local file
   /// @param deviceFolder the device folder to put it in
@@ -1238,7 +1237,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST UploadFileAsync(const wchar_t* localPath, const wchar_t* deviceFolder,
                                             void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts StartChunkedUpload() on a worker thread of its own; its completion notification carries
+  /// Starts StartChunkedUpload() on a worker thread; its completion notification carries
   /// the result StartChunkedUpload() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetResultString(), the id.
   /// @param tempFolder the device folder that holds the unfinished upload
@@ -1248,7 +1247,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST StartChunkedUploadAsync(const wchar_t* tempFolder, void* userData,
                                                     VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts ChunkedUploadFile() on a worker thread of its own; its completion notification carries
+  /// Starts ChunkedUploadFile() on a worker thread; its completion notification carries
   /// the result ChunkedUploadFile() would return.
   /// @param localPath the local file
   /// @param deviceFolder the device folder the file goes into
@@ -1265,7 +1264,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
                                                    const wchar_t* newName, const wchar_t* uploadId,
                                                    const wchar_t* tempFolder, void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts DeleteChunkedUploadFile() on a worker thread of its own; its completion notification
+  /// Starts DeleteChunkedUploadFile() on a worker thread; its completion notification
   /// carries the result DeleteChunkedUploadFile() would return.
   /// @param uploadId the id StartChunkedUpload gave
   /// @param tempFolder the folder given to StartChunkedUpload
@@ -1276,7 +1275,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST DeleteChunkedUploadFileAsync(const wchar_t* uploadId,
                                                          const wchar_t* tempFolder, void* userData,
                                                          VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts DownloadFile() on a worker thread of its own; its completion notification carries the
+  /// Starts DownloadFile() on a worker thread; its completion notification carries the
   /// result DownloadFile() would return.
   /// @param devicePath the file's device path
   /// @param localPath the local file
@@ -1290,7 +1289,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST DownloadFileAsync(const wchar_t* devicePath, const wchar_t* localPath,
                                               long long offset, void* userData,
                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts DownloadFile() on a worker thread of its own; its completion notification carries the
+  /// Starts DownloadFile() on a worker thread; its completion notification carries the
   /// result DownloadFile() would return.
   /// @param entry the file: its path and name
   /// @param localPath the local file
@@ -1304,7 +1303,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST DownloadFileAsync(CVeskHttpFileEntry entry, const wchar_t* localPath,
                                               long long offset, void* userData,
                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts CreateFolder() on a worker thread of its own; its completion notification carries the
+  /// Starts CreateFolder() on a worker thread; its completion notification carries the
   /// result CreateFolder() would return.
   /// @param parentPath the device folder to create it in
   /// @param name the new folder's name
@@ -1314,7 +1313,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CreateFolderAsync(const wchar_t* parentPath, const wchar_t* name,
                                               void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts CreateFolder() on a worker thread of its own; its completion notification carries the
+  /// Starts CreateFolder() on a worker thread; its completion notification carries the
   /// result CreateFolder() would return.
   /// @param parent the folder to create it in: its path and name
   /// @param name the new folder's name
@@ -1324,7 +1323,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST CreateFolderAsync(CVeskHttpFileEntry parent, const wchar_t* name,
                                               void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts CopyFile() on a worker thread of its own; its completion notification carries the
+  /// Starts CopyFile() on a worker thread; its completion notification carries the
   /// result CopyFile() would return.
   /// @param sourcePath the item's device path
   /// @param destFolder the device folder to put it in
@@ -1338,7 +1337,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST CopyFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts CopyFile() on a worker thread of its own; its completion notification carries the
+  /// Starts CopyFile() on a worker thread; its completion notification carries the
   /// result CopyFile() would return.
   /// @param source the item: its path and name
   /// @param destFolder the device folder to put it in
@@ -1352,7 +1351,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST CopyFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts MoveFile() on a worker thread of its own; its completion notification carries the
+  /// Starts MoveFile() on a worker thread; its completion notification carries the
   /// result MoveFile() would return.
   /// @param sourcePath the item's device path
   /// @param destFolder the device folder to put it in
@@ -1366,7 +1365,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST MoveFileAsync(const wchar_t* sourcePath, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts MoveFile() on a worker thread of its own; its completion notification carries the
+  /// Starts MoveFile() on a worker thread; its completion notification carries the
   /// result MoveFile() would return.
   /// @param source the item: its path and name
   /// @param destFolder the device folder to put it in
@@ -1380,7 +1379,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST MoveFileAsync(CVeskHttpFileEntry source, const wchar_t* destFolder,
                                           int mode, void* userData,
                                           VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts DeleteFile() on a worker thread of its own; its completion notification carries the
+  /// Starts DeleteFile() on a worker thread; its completion notification carries the
   /// result DeleteFile() would return.
   /// @param path the item's device path
   /// @param userData handed back in every notification
@@ -1389,7 +1388,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteFileAsync(const wchar_t* path, void* userData,
                                             VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts DeleteFile() on a worker thread of its own; its completion notification carries the
+  /// Starts DeleteFile() on a worker thread; its completion notification carries the
   /// result DeleteFile() would return.
   /// @param item the item: its path and name
   /// @param userData handed back in every notification
@@ -1398,7 +1397,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST DeleteFileAsync(CVeskHttpFileEntry item, void* userData,
                                             VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts RenameFile() on a worker thread of its own; its completion notification carries the
+  /// Starts RenameFile() on a worker thread; its completion notification carries the
   /// result RenameFile() would return.
   /// @param path the item's device path
   /// @param newName its new name
@@ -1408,7 +1407,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST RenameFileAsync(const wchar_t* path, const wchar_t* newName,
                                             void* userData, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts SetFileModifyTime() on a worker thread of its own; its completion notification carries
+  /// Starts SetFileModifyTime() on a worker thread; its completion notification carries
   /// the result SetFileModifyTime() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetFileStatusResult().
   /// @param path the item's device path
@@ -1420,7 +1419,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST SetFileModifyTimeAsync(const wchar_t* path, int modifyTime,
                                                    void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts SearchFile() on a worker thread of its own; its completion notification carries the
+  /// Starts SearchFile() on a worker thread; its completion notification carries the
   /// result SearchFile() would return. Outputs: IVeskHttpFileStationRequestBase::GetFileEntryList()
   /// and IVeskHttpFileStationRequestBase::GetTotalCount().
   /// @param folderPath the folder to search
@@ -1433,7 +1432,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST SearchFileAsync(const wchar_t* folderPath, const wchar_t* keyword,
                                             int limit, void* userData,
                                             VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts GetFileStatus() on a worker thread of its own; its completion notification carries the
+  /// Starts GetFileStatus() on a worker thread; its completion notification carries the
   /// result GetFileStatus() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetFileStatusResult().
   /// @param path the item's device path
@@ -1443,7 +1442,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetFileStatusAsync(const wchar_t* path, void* userData,
                                                VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts CompressFile() on a worker thread of its own; its completion notification carries the
+  /// Starts CompressFile() on a worker thread; its completion notification carries the
   /// result CompressFile() would return.
   /// @param archiveName the archive's name
   /// @param folderPath the device folder of the items and the archive
@@ -1465,7 +1464,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
                                               const wchar_t* password, int level, int encryption,
                                               int updateMode, void* userData,
                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts GetExtractList() on a worker thread of its own; its completion notification carries the
+  /// Starts GetExtractList() on a worker thread; its completion notification carries the
   /// result GetExtractList() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetExtractEntryList().
   /// @param archivePath the archive's device path
@@ -1478,7 +1477,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   virtual VESK_HTTP_REQUEST GetExtractListAsync(const wchar_t* archivePath, int startIndex,
                                                 int limit, void* userData,
                                                 VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts ExtractFile() on a worker thread of its own; its completion notification carries the
+  /// Starts ExtractFile() on a worker thread; its completion notification carries the
   /// result ExtractFile() would return.
   /// @param archivePath the archive's device path
   /// @param destFolder the device folder to unpack into
@@ -1498,7 +1497,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
                                              const std::vector<const wchar_t*>& names,
                                              int overwrite, int pathMode, void* userData,
                                              VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts GetDomainIPList() on a worker thread of its own; its completion notification carries
+  /// Starts GetDomainIPList() on a worker thread; its completion notification carries
   /// the result GetDomainIPList() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetNASInfoResult().
   /// @param userData handed back in every notification
@@ -1507,7 +1506,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST GetDomainIPListAsync(void* userData,
                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts AddVideoTranscode() on a worker thread of its own; its completion notification carries
+  /// Starts AddVideoTranscode() on a worker thread; its completion notification carries
   /// the result AddVideoTranscode() would return.
   /// @param path the file's device path
   /// @param userData handed back in every notification
@@ -1516,7 +1515,7 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         logged in or the worker thread did not start
   virtual VESK_HTTP_REQUEST AddVideoTranscodeAsync(const wchar_t* path, void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
-  /// Starts DeleteVideoTranscode() on a worker thread of its own; its completion notification
+  /// Starts DeleteVideoTranscode() on a worker thread; its completion notification
   /// carries the result DeleteVideoTranscode() would return.
   /// @param path the file's device path
   /// @param userData handed back in every notification
@@ -1563,7 +1562,7 @@ class VESK_HTTP_API IVeskHttpSystem {
   /// @param request the caller's handle
   /// @return 1
   virtual int CloseRequest(IVeskHttpSystemRequestBase** request) = 0;
-  /// Starts GetSystemSetting() on a worker thread of its own; its completion notification carries
+  /// Starts GetSystemSetting() on a worker thread; its completion notification carries
   /// the result GetSystemSetting() would return. Output:
   /// IVeskHttpSystemRequestBase::GetSystemSettingResult().
   /// @param userData handed back in the notification
@@ -1572,7 +1571,7 @@ class VESK_HTTP_API IVeskHttpSystem {
   ///         logged in or the worker thread did not start
   virtual IVeskHttpSystemRequestBase* GetSystemSettingAsync(
       void* userData, VESK_HTTP_SYSTEM_NOTIFY_CALLBACK notify) = 0;
-  /// Starts EnableWebFileManager() on a worker thread of its own; its completion notification
+  /// Starts EnableWebFileManager() on a worker thread; its completion notification
   /// carries the result EnableWebFileManager() would return.
   /// @param userData handed back in the notification
   /// @param notify called at the end; may be null
@@ -1639,7 +1638,8 @@ class VESK_HTTP_API CVeskHttpServer {
   /// @return 1
   int SetSystemSSLPortNum(long port);
   /// Sets the User-Agent of every request.
-  /// @param agentName the agent name; null or empty keeps the library's own
+  /// @param agentName the agent name (a header is one line: a control character in it is sent as
+  ///        a space); null or empty keeps the library's own
   /// @return 1
   int SetAgentName(const wchar_t* agentName);
   /// Sets one time-out for name resolution, connecting, sending and receiving alike.
@@ -1673,8 +1673,11 @@ class VESK_HTTP_API CVeskHttpServer {
   /// caller's to close.
   /// @param type the service
   /// @return VESK_HTTP_SUCCESS; VESK_HTTP_LOGIN_FAILED when the device refuses;
-  ///         VESK_HTTP_BAD_STATION_TYPE for an unknown @p type; and the codes any exchange may end
-  ///         with (\ref _VESK_HTTP_API_RESULT_)
+  ///         VESK_HTTP_BAD_STATION_TYPE for an unknown @p type; VESK_HTTP_SEND_FAILED, with nothing
+  ///         sent, for a host name that can name no host (empty, longer than 259 characters, or
+  ///         holding a space, a control character, a code unit that is no Unicode scalar value, a
+  ///         slash, a backslash, a question mark, a number sign or an at sign); and the codes any
+  ///         exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   VESK_HTTP_RESULT Login(_VESK_HTTP_STATION_TYPE_ type);
   /// Hands out the file service that Login made; the server keeps owning it.
   /// @return the station, or null before a successful Login(VESK_HTTP_STATION_FILE_STATION)

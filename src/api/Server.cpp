@@ -1,4 +1,5 @@
 // The server object: where and as whom to connect, and the two stations it logs in.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,32 @@ std::optional<std::string> ParseFingerprint(std::wstring_view text) {
     bytes.push_back(static_cast<char>(high * 16 + low));
   }
   return bytes;
+}
+
+// Whether a host name can only name a host: the URL made of it would otherwise lead elsewhere
+// (a "/", "?", "#" or "@" ends or redirects its host part) or to a name no one can have (a
+// control character, a space, a code unit that is no Unicode scalar value, more characters
+// than a host name holds).
+bool UsableHost(std::wstring_view host) {
+  constexpr std::size_t kMaxHost = 259;
+  if (host.empty() || host.size() > kMaxHost) return false;
+  for (const wchar_t c : host) {
+    const auto unit = static_cast<std::uint32_t>(c);
+    if (unit <= 0x20 || unit == 0x7F || unit > 0x10FFFF || (unit >= 0xD800 && unit <= 0xDFFF) ||
+        std::wstring_view(L"/?#@\\").find(c) != std::wstring_view::npos)
+      return false;
+  }
+  return true;
+}
+
+// A header value carries no line break: each control character of an agent name becomes a
+// space, so that the name stays one header.
+std::wstring HeaderValue(std::wstring text) {
+  for (wchar_t& c : text) {
+    const auto unit = static_cast<std::uint32_t>(c);
+    if (unit < 0x20 || unit == 0x7F) c = L' ';
+  }
+  return text;
 }
 
 }  // namespace
@@ -77,7 +104,7 @@ int CVeskHttpServer::SetSystemSSLPortNum(long port) {
 }
 int CVeskHttpServer::SetAgentName(const wchar_t* agentName) {
   try {
-    agentName_ = agentName ? agentName : L"";
+    agentName_ = HeaderValue(agentName ? agentName : L"");
   } catch (...) {
   }
   return 1;
@@ -111,6 +138,10 @@ int CVeskHttpServer::SetCertificatePin(const wchar_t* sha256Fingerprint) {
 
 VESK_HTTP_RESULT CVeskHttpServer::Login(_VESK_HTTP_STATION_TYPE_ type) {
   try {
+    // A host that is none cannot be reached; nothing is sent.
+    if ((type == VESK_HTTP_STATION_FILE_STATION || type == VESK_HTTP_STATION_SYSTEM) &&
+        !UsableHost(info_.GetHostName()))
+      return VESK_HTTP_SEND_FAILED;
     switch (type) {
       case VESK_HTTP_STATION_FILE_STATION: {
         auto station = std::make_unique<FileStation>();

@@ -4,7 +4,7 @@ namespace vesk {
 
 void CWebFileManLogin::Reset() { *this = CWebFileManLogin(); }
 
-bool CWebFileManLogin::ReadMembers(const Json::Value& root) {
+bool CWebFileManLogin::ReadMembers(const JsonValue& root) {
   return ReadLenientIntMember(root, "status", status) && ReadTextMember(root, "sid", sid);
 }
 

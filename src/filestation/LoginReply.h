@@ -14,7 +14,7 @@ class CWebFileManLogin : public ZJsonParserBase {
 
  protected:
   void Reset() override;
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 }  // namespace vesk

@@ -1,7 +1,5 @@
 #include "filestation/ParserBase.h"
 
-#include <json/reader.h>
-
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -58,12 +56,134 @@ std::int64_t LeadingDecimal64(std::string_view text) {
 // ---------------------------------------------------------------------------------------------
 // JSON
 
+namespace {
+
+// jsoncpp's default nesting limit: a value deeper than this fails the parse.
+constexpr int kMaxJsonDepth = 1000;
+
+// jsoncpp's default grammar: comments and trailing commas, anything after the root ignored.
+// Strings are decoded in place in the document's own copy of the text. Real numbers are read
+// to full precision, as jsoncpp reads them.
+constexpr unsigned kJsonFlags = rapidjson::kParseInsituFlag | rapidjson::kParseCommentsFlag |
+                                rapidjson::kParseTrailingCommasFlag |
+                                rapidjson::kParseStopWhenDoneFlag |
+                                rapidjson::kParseFullPrecisionFlag;
+
+// Hands the reader's events to the document, failing the parse at a value nested deeper than
+// jsoncpp allows.
+class DepthLimit {
+ public:
+  explicit DepthLimit(rapidjson::Document& document) : document_(document) {}
+  bool Null() { return Value() && document_.Null(); }
+  bool Bool(bool b) { return Value() && document_.Bool(b); }
+  bool Int(int i) { return Value() && document_.Int(i); }
+  bool Uint(unsigned u) { return Value() && document_.Uint(u); }
+  bool Int64(std::int64_t i) { return Value() && document_.Int64(i); }
+  bool Uint64(std::uint64_t u) { return Value() && document_.Uint64(u); }
+  bool Double(double d) { return Value() && document_.Double(d); }
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
+    return Value() && document_.RawNumber(text, length, copy);
+  }
+  bool String(const char* text, rapidjson::SizeType length, bool copy) {
+    return Value() && document_.String(text, length, copy);
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+    return document_.Key(text, length, copy);
+  }
+  bool StartObject() { return Value() && ++open_ && document_.StartObject(); }
+  bool EndObject(rapidjson::SizeType members) {
+    --open_;
+    return document_.EndObject(members);
+  }
+  bool StartArray() { return Value() && ++open_ && document_.StartArray(); }
+  bool EndArray(rapidjson::SizeType elements) {
+    --open_;
+    return document_.EndArray(elements);
+  }
+
+ private:
+  // A value inside `open_` containers sits at depth open_ + 1 (the root at 1).
+  bool Value() const { return open_ < kMaxJsonDepth; }
+
+  rapidjson::Document& document_;
+  int open_ = 0;
+};
+
+// Parses text (NUL-terminated, modified in place) into document; false on any error, with the
+// offset and code of the error.
+bool ParseInPlace(char* text, rapidjson::Document& document, rapidjson::ParseResult& result) {
+  const auto generate = [&](rapidjson::Document& d) {
+    rapidjson::InsituStringStream stream(text);
+    rapidjson::Reader reader;
+    DepthLimit limit(d);
+    result = reader.Parse<kJsonFlags>(stream, limit);
+    return !result.IsError();
+  };
+  document.Populate(generate);
+  return !result.IsError();
+}
+
+// The text with every control character inside a string written as a \u escape, the way
+// jsoncpp reads raw ones; the rest (comments included) as it stands.
+std::string EscapeControlsInStrings(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 16);
+  enum { Outside, InString, InLineComment, InBlockComment } state = Outside;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    switch (state) {
+      case Outside:
+        if (c == '"') state = InString;
+        if (c == '/' && next == '/') state = InLineComment;
+        if (c == '/' && next == '*') {
+          state = InBlockComment;
+          out += "/*";
+          ++i;
+          continue;
+        }
+        break;
+      case InString:
+        if (c == '\\' && i + 1 < text.size()) {
+          out += c;
+          out += text[++i];
+          continue;
+        }
+        if (c == '"') state = Outside;
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += "\\u00";
+          out += kHex[(c >> 4) & 0xF];
+          out += kHex[c & 0xF];
+          continue;
+        }
+        break;
+      case InLineComment:
+        if (c == '\n' || c == '\r') state = Outside;
+        break;
+      case InBlockComment:
+        if (c == '*' && next == '/') {
+          state = Outside;
+          out += "*/";
+          ++i;
+          continue;
+        }
+        break;
+    }
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
 int ZJsonParserBase::Parse(std::string_view utf8) {
   Reset();
   try {
-    Json::Value root;
-    if (!ParseJson(utf8, root)) return -1;
-    if (root.isObject() ? ReadMembers(root) : !ObjectRootRequired()) return 1;
+    JsonDocument document;
+    if (!ParseJson(utf8, document)) return -1;
+    const JsonValue& root = document.Root();
+    if (root.IsObject() ? ReadMembers(root) : !ObjectRootRequired()) return 1;
   } catch (const std::exception&) {
     // The helpers do not throw on any member type; what is left is running out of memory,
     // which counts as not parsed like every other failure.
@@ -72,33 +192,77 @@ int ZJsonParserBase::Parse(std::string_view utf8) {
   return -1;
 }
 
-bool ZJsonParserBase::ParseJson(std::string_view utf8, Json::Value& root) {
+bool ZJsonParserBase::ParseJson(std::string_view utf8, JsonDocument& document) {
   try {
-    // jsoncpp reads from a NUL-terminated copy, so that no part of it looks past the text.
-    const std::string text(UpToNul(utf8));
-    if (text.empty()) return false;
-    const Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value parsed;
-    Json::String errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &parsed, &errors)) return false;
-    root.swap(parsed);
+    std::string_view text = UpToNul(utf8);
+    // A byte-order mark is skipped, as jsoncpp does.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    document.text_.assign(text);
+    rapidjson::ParseResult result;
+    if (!ParseInPlace(document.text_.data(), document.document_, result)) {
+      // RapidJSON takes no control character raw inside a string; jsoncpp does, and so do the
+      // parsers: such text is read again with those characters escaped. (The failed parse has
+      // changed the copy in place, so the escapes are made from the original.)
+      const std::size_t at = result.Offset();
+      if (result.Code() != rapidjson::kParseErrorStringEscapeInvalid || at >= text.size() ||
+          static_cast<unsigned char>(text[at]) >= 0x20)
+        return false;
+      document.text_ = EscapeControlsInStrings(text);
+      document.document_.SetNull();
+      if (!ParseInPlace(document.text_.data(), document.document_, result)) return false;
+    }
     return true;
   } catch (const std::exception&) {
-    // jsoncpp throws when the nesting limit is exceeded.
+    // Running out of memory: not parsed.
     return false;
   }
 }
 
-const Json::Value* ZJsonParserBase::FindMember(const Json::Value& object, const char* name) {
-  // find() accepts only objects (and null): anything else would throw.
-  if (!object.isObject() || name == nullptr) return nullptr;
-  const Json::Value* member = object.find(name, name + std::strlen(name));
-  return member != nullptr && !member->isNull() ? member : nullptr;
+const JsonValue* ZJsonParserBase::FindMember(const JsonValue& object, const char* name) {
+  if (!object.IsObject() || name == nullptr) return nullptr;
+  const std::size_t length = std::strlen(name);
+  const JsonValue* found = nullptr;
+  // Of several members of one name the last counts, as in jsoncpp's tree.
+  for (auto m = object.MemberBegin(); m != object.MemberEnd(); ++m) {
+    if (m->name.GetStringLength() == length && std::memcmp(m->name.GetString(), name, length) == 0)
+      found = &m->value;
+  }
+  return Present(found);
+}
+
+namespace {
+
+// A number's integer value as jsoncpp's asInt / asInt64 give it: the tree's int64 (or uint64
+// beyond it) or a real number truncated towards zero; saturated to Int's range.
+template <typename Int>
+Int SaturatedNumber(const JsonValue& v) {
+  constexpr Int kMin = std::numeric_limits<Int>::min(), kMax = std::numeric_limits<Int>::max();
+  if (v.IsInt64()) {
+    const std::int64_t i = v.GetInt64();
+    return i < kMin ? kMin : i > kMax ? kMax : static_cast<Int>(i);
+  }
+  if (v.IsUint64()) return kMax;  // beyond int64
+  const double d = v.GetDouble();
+  if (std::isnan(d)) return 0;
+  if (d <= static_cast<double>(kMin)) return kMin;
+  if (d >= static_cast<double>(kMax)) return kMax;
+  return static_cast<Int>(d);
+}
+
+}  // namespace
+
+int ZJsonParserBase::GetIntMember(const JsonValue& object, const char* name) {
+  const JsonValue* member = FindMember(object, name);
+  if (member == nullptr) return 0;
+  if (member->IsNumber()) return SaturatedNumber<int>(*member);
+  if (member->IsString()) return LeadingDecimal(StringOf(*member));
+  return 0;
 }
 
 int ZJsonParserBase::GetIntMember(const Json::Value& object, const char* name) {
-  const Json::Value* member = FindMember(object, name);
+  // find() accepts only objects (and null): anything else would throw.
+  if (!object.isObject() || name == nullptr) return 0;
+  const Json::Value* member = object.find(name, name + std::strlen(name));
   if (member == nullptr) return 0;
   constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
   switch (member->type()) {
@@ -127,10 +291,10 @@ int ZJsonParserBase::GetIntMember(const Json::Value& object, const char* name) {
   }
 }
 
-bool ZJsonParserBase::ReadIntMember(const Json::Value& object, const char* name, int& out) {
-  if (FindMember(object, name) == nullptr) return true;
+bool ZJsonParserBase::ReadInt(const JsonValue* member, int& out) {
+  if (Present(member) == nullptr) return true;
   std::int64_t wide = 0;
-  if (!ReadInt64Member(object, name, wide) || wide < std::numeric_limits<int>::min() ||
+  if (!ReadInt64(member, wide) || wide < std::numeric_limits<int>::min() ||
       wide > std::numeric_limits<int>::max()) {
     return false;
   }
@@ -138,30 +302,22 @@ bool ZJsonParserBase::ReadIntMember(const Json::Value& object, const char* name,
   return true;
 }
 
-bool ZJsonParserBase::ReadInt64Member(const Json::Value& object, const char* name,
-                                      std::int64_t& out) {
-  const Json::Value* member = FindMember(object, name);
-  if (member == nullptr) return true;
-  switch (member->type()) {
-    case Json::intValue:
-      out = member->asInt64();
-      return true;
-    case Json::uintValue:
-      if (!member->isInt64()) return false;
-      out = member->asInt64();
-      return true;
-    case Json::realValue: {
-      const double d = member->asDouble();
-      if (!RealFitsInt64(d)) return false;
-      out = static_cast<std::int64_t>(d);
-      return true;
-    }
-    case Json::booleanValue:
-      out = member->asBool() ? 1 : 0;
-      return true;
-    default:
-      return false;
+bool ZJsonParserBase::ReadInt64(const JsonValue* member, std::int64_t& out) {
+  if (Present(member) == nullptr) return true;
+  if (member->IsBool()) {
+    out = member->GetBool() ? 1 : 0;
+    return true;
   }
+  if (!member->IsNumber()) return false;
+  if (member->IsInt64()) {
+    out = member->GetInt64();
+    return true;
+  }
+  if (member->IsUint64()) return false;  // beyond int64
+  const double d = member->GetDouble();
+  if (!RealFitsInt64(d)) return false;
+  out = static_cast<std::int64_t>(d);
+  return true;
 }
 
 namespace {
@@ -170,10 +326,9 @@ namespace {
 // (after white space and a sign): text that holds no number is not taken for 0, which many
 // replies would read as success.
 template <typename Int, typename Convert>
-bool ReadDecimalText(const Json::Value& member, Int& out, Convert convert) {
-  const std::string text = member.asString();
+bool ReadDecimalText(std::string_view text, Int& out, Convert convert) {
   const auto first = text.find_first_not_of(" \t\n\v\f\r");
-  std::size_t digit = first == std::string::npos ? text.size() : first;
+  std::size_t digit = first == std::string_view::npos ? text.size() : first;
   if (digit < text.size() && (text[digit] == '+' || text[digit] == '-')) ++digit;
   if (digit >= text.size() || text[digit] < '0' || text[digit] > '9') return false;
   out = convert(text);
@@ -182,42 +337,57 @@ bool ReadDecimalText(const Json::Value& member, Int& out, Convert convert) {
 
 }  // namespace
 
-bool ZJsonParserBase::ReadLenientIntMember(const Json::Value& object, const char* name, int& out) {
-  const Json::Value* member = FindMember(object, name);
-  if (member == nullptr || !member->isString()) return ReadIntMember(object, name, out);
-  return ReadDecimalText(*member, out, [](std::string_view t) { return LeadingDecimal(t); });
+bool ZJsonParserBase::ReadLenientInt(const JsonValue* member, int& out) {
+  if (Present(member) == nullptr || !member->IsString()) return ReadInt(member, out);
+  return ReadDecimalText(StringOf(*member), out,
+                         [](std::string_view t) { return LeadingDecimal(t); });
 }
 
-bool ZJsonParserBase::ReadLenientInt64Member(const Json::Value& object, const char* name,
-                                             std::int64_t& out) {
-  const Json::Value* member = FindMember(object, name);
-  if (member == nullptr || !member->isString()) return ReadInt64Member(object, name, out);
-  return ReadDecimalText(*member, out, [](std::string_view t) { return LeadingDecimal64(t); });
+bool ZJsonParserBase::ReadLenientInt64(const JsonValue* member, std::int64_t& out) {
+  if (Present(member) == nullptr || !member->IsString()) return ReadInt64(member, out);
+  return ReadDecimalText(StringOf(*member), out,
+                         [](std::string_view t) { return LeadingDecimal64(t); });
 }
 
-bool ZJsonParserBase::ReadUtf8Member(const Json::Value& object, const char* name,
-                                     std::string& out) {
-  const Json::Value* member = FindMember(object, name);
-  if (member == nullptr) return true;
-  if (member->isArray() || member->isObject()) return false;
-  out = member->asString();
+bool ZJsonParserBase::ReadUtf8(const JsonValue* member, std::string& out) {
+  if (Present(member) == nullptr) return true;
+  if (member->IsString()) {
+    out.assign(member->GetString(), member->GetStringLength());
+  } else if (member->IsBool()) {
+    out = member->GetBool() ? "true" : "false";
+  } else if (member->IsInt64()) {
+    out = std::to_string(member->GetInt64());
+  } else if (member->IsUint64()) {
+    out = std::to_string(member->GetUint64());
+  } else if (member->IsNumber()) {
+    out = Json::Value(member->GetDouble()).asString();  // jsoncpp's own writing of a real
+  } else {
+    return false;  // an array or object
+  }
   return true;
 }
 
-bool ZJsonParserBase::ReadTextMember(const Json::Value& object, const char* name,
-                                     std::wstring& out) {
+bool ZJsonParserBase::ReadText(const JsonValue* member, std::wstring& out) {
+  if (Present(member) == nullptr) return true;
+  if (member->IsString()) {
+    out = FromUtf8(StringOf(*member));
+    return true;
+  }
   std::string text;
-  if (FindMember(object, name) == nullptr) return true;
-  if (!ReadUtf8Member(object, name, text)) return false;
+  if (!ReadUtf8(member, text)) return false;
   out = FromUtf8(text);
   return true;
 }
 
-bool ZJsonParserBase::ReadFlagMember(const Json::Value& object, const char* name, int& out,
-                                     bool oneIsTrue) {
+bool ZJsonParserBase::ReadFlag(const JsonValue* member, int& out, bool oneIsTrue) {
+  if (Present(member) == nullptr) return true;
+  if (member->IsString()) {
+    const std::string_view text = StringOf(*member);
+    out = text == "true" || (oneIsTrue && text == "1") ? 1 : 0;
+    return true;
+  }
   std::string text;
-  if (FindMember(object, name) == nullptr) return true;
-  if (!ReadUtf8Member(object, name, text)) return false;
+  if (!ReadUtf8(member, text)) return false;
   out = text == "true" || (oneIsTrue && text == "1") ? 1 : 0;
   return true;
 }
@@ -306,7 +476,7 @@ int ZXmlParserBase::ReadUtf8(const char* name, std::string& out,
 
 void CWebFileManGetResultJson::Reset() { *this = CWebFileManGetResultJson(); }
 
-bool CWebFileManGetResultJson::ReadMembers(const Json::Value& root) {
+bool CWebFileManGetResultJson::ReadMembers(const JsonValue& root) {
   // The reply may also carry "UID", which no command uses.
   return ReadLenientIntMember(root, "status", status) && ReadFlagMember(root, "success", success) &&
          ReadTextMember(root, "pid", pid);
@@ -321,11 +491,11 @@ class JobStartParser : public ZJsonParserBase {
  protected:
   void Reset() override { reply = JobStartReply(); }
 
-  bool ReadMembers(const Json::Value& root) override {
-    if (const Json::Value* status = FindMember(root, "status")) {
-      if (status->isString()) {
+  bool ReadMembers(const JsonValue& root) override {
+    if (const JsonValue* status = FindMember(root, "status")) {
+      if (status->IsString()) {
         reply.status = GetIntMember(root, "status");
-      } else if (status->isNumeric() && !ReadIntMember(root, "status", reply.status)) {
+      } else if (status->IsNumber() && !ReadInt(status, reply.status)) {
         return false;
       }
       // Any other type leaves the status at -1.

@@ -11,13 +11,16 @@
 //
 // Writing a JSON parser: derive from ZJsonParserBase, give the result fields their initial
 // values as member initialisers, implement Reset (usually `*this = Type();`) and ReadMembers,
-// reading each member with the Read...Member helpers and returning false as soon as one of
-// them does. Writing an XML parser: the same with ZXmlParserBase, ReadElements and the
-// Read... functions.
+// reading each member with the Read...Member helpers (or, for the many objects of a listing,
+// finding the members in one pass and reading them with the Read... forms) and returning false
+// as soon as one of them does. Writing an XML parser: the same with ZXmlParserBase, ReadElements
+// and the Read... functions.
 #pragma once
 
 #include <json/value.h>
 #include <tinyxml2.h>
+
+#include "filestation/Json.h"
 
 #include <cstdint>
 #include <string>
@@ -31,21 +34,48 @@ namespace vesk {
 int LeadingDecimal(std::string_view text);
 std::int64_t LeadingDecimal64(std::string_view text);
 
+// A JSON value of a parsed reply (RapidJSON's tree). Its strings may hold NUL bytes: read them
+// with GetString and GetStringLength.
+using JsonValue = rapidjson::Value;
+
 class ZJsonParserBase {
  public:
   virtual ~ZJsonParserBase() = default;
 
-  // Resets the fields, parses the text with jsoncpp (default settings, which limit nesting to
-  // 1000 levels: deeper text is not parsed) and, when the root is an object, reads its members
-  // with ReadMembers. A root that is not an object gives 1 with the fields at their initial
-  // values, or -1 when the parser requires an object root.
+  // Resets the fields, parses the text (see ParseJson) and, when the root is an object, reads
+  // its members with ReadMembers. A root that is not an object gives 1 with the fields at their
+  // initial values, or -1 when the parser requires an object root.
   virtual int Parse(std::string_view utf8);
 
   // Lenient integer read for replies whose members come as numbers or as text: 0 when the
   // member is absent (or the value is not an object); a number's integer value (a real number
   // truncated towards zero), saturated to the int32 range; LeadingDecimal of a string; 0 for
   // any other type (null, boolean, array, object). Never throws.
+  static int GetIntMember(const JsonValue& object, const char* name);
+  // The same rule on a jsoncpp tree.
   static int GetIntMember(const Json::Value& object, const char* name);
+
+  // A parsed reply: its tree, and the text its strings point into.
+  class JsonDocument {
+   public:
+    JsonDocument() = default;
+    // The tree points into the text: the two stay together, where they are.
+    JsonDocument(const JsonDocument&) = delete;
+    JsonDocument& operator=(const JsonDocument&) = delete;
+    const JsonValue& Root() const { return document_; }
+
+   private:
+    friend class ZJsonParserBase;
+    std::string text_;
+    rapidjson::Document document_;
+  };
+
+  // Parses the text (up to its first NUL) as jsoncpp's reader with its default settings reads
+  // it: comments and trailing commas allowed, a leading byte-order mark skipped, anything after
+  // the root value ignored, nesting limited to 1000 levels, text that is not valid UTF-8 kept
+  // as it is, control characters allowed raw in strings, and of members of the same name the
+  // last. false on a syntax error or deeper nesting; the document is then empty.
+  static bool ParseJson(std::string_view utf8, JsonDocument& document);
 
  protected:
   ZJsonParserBase() = default;
@@ -55,42 +85,67 @@ class ZJsonParserBase {
   // Sets every result field to its initial value.
   virtual void Reset() = 0;
   // Reads the members of an object root; false when the reply is to count as not parsed.
-  virtual bool ReadMembers(const Json::Value& root) = 0;
+  virtual bool ReadMembers(const JsonValue& root) = 0;
   // true for replies whose root must be an object: any other root then counts as not parsed
   // instead of leaving the fields at their initial values.
   virtual bool ObjectRootRequired() const { return false; }
 
-  // Parses the text (up to its first NUL) into root. false on a syntax error or when the text
-  // nests deeper than jsoncpp's limit; root is then left as it was.
-  static bool ParseJson(std::string_view utf8, Json::Value& root);
-
-  // The member when `object` is an object that has it with a value other than null; else null.
-  // Every Read...Member below uses a member only under this condition: otherwise it leaves its
-  // output untouched and returns true. Each returns false, also leaving the output untouched,
-  // only when the member is there with a value its rule cannot convert.
-  static const Json::Value* FindMember(const Json::Value& object, const char* name);
+  // The member when `object` is an object that has it with a value other than null (of several
+  // members of that name, the last); else null. Every Read...Member below uses a member only
+  // under this condition: otherwise it leaves its output untouched and returns true. Each
+  // returns false, also leaving the output untouched, only when the member is there with a
+  // value its rule cannot convert. The Read... forms without "Member" apply the same rule to a
+  // member already found (null: absent), for parsers that read an object's members in one pass.
+  static const JsonValue* FindMember(const JsonValue& object, const char* name);
+  static const JsonValue* Present(const JsonValue* member) {
+    return member != nullptr && !member->IsNull() ? member : nullptr;
+  }
 
   // Integer: an integer or a real number (truncated towards zero) that fits int32, or a boolean
   // as 0 / 1. A string, array or object, or a number outside the range: false.
-  static bool ReadIntMember(const Json::Value& object, const char* name, int& out);
+  static bool ReadInt(const JsonValue* member, int& out);
+  static bool ReadIntMember(const JsonValue& object, const char* name, int& out) {
+    return ReadInt(FindMember(object, name), out);
+  }
   // The same for a 64-bit field: any number that fits int64.
-  static bool ReadInt64Member(const Json::Value& object, const char* name, std::int64_t& out);
+  static bool ReadInt64(const JsonValue* member, std::int64_t& out);
+  static bool ReadInt64Member(const JsonValue& object, const char* name, std::int64_t& out) {
+    return ReadInt64(FindMember(object, name), out);
+  }
   // Integers the device writes as a number or as decimal text: a number as ReadIntMember /
   // ReadInt64Member read it, a string by LeadingDecimal / LeadingDecimal64 when a digit leads
   // it (after white space and a sign). A string without one, an array or an object: false.
-  static bool ReadLenientIntMember(const Json::Value& object, const char* name, int& out);
-  static bool ReadLenientInt64Member(const Json::Value& object, const char* name,
-                                     std::int64_t& out);
-  // Text: a string as it stands, a number as its decimal text, a boolean as "true" / "false".
-  // An array or object: false.
-  static bool ReadUtf8Member(const Json::Value& object, const char* name, std::string& out);
+  static bool ReadLenientInt(const JsonValue* member, int& out);
+  static bool ReadLenientIntMember(const JsonValue& object, const char* name, int& out) {
+    return ReadLenientInt(FindMember(object, name), out);
+  }
+  static bool ReadLenientInt64(const JsonValue* member, std::int64_t& out);
+  static bool ReadLenientInt64Member(const JsonValue& object, const char* name, std::int64_t& out) {
+    return ReadLenientInt64(FindMember(object, name), out);
+  }
+  // Text: a string as it stands, a number as its decimal text (a real number as jsoncpp writes
+  // it), a boolean as "true" / "false". An array or object: false.
+  static bool ReadUtf8(const JsonValue* member, std::string& out);
+  static bool ReadUtf8Member(const JsonValue& object, const char* name, std::string& out) {
+    return ReadUtf8(FindMember(object, name), out);
+  }
   // ReadUtf8Member's text converted to wide text (FromUtf8).
-  static bool ReadTextMember(const Json::Value& object, const char* name, std::wstring& out);
+  static bool ReadText(const JsonValue* member, std::wstring& out);
+  static bool ReadTextMember(const JsonValue& object, const char* name, std::wstring& out) {
+    return ReadText(FindMember(object, name), out);
+  }
   // Flag: out = 1 when the member's text (as ReadUtf8Member reads it) is exactly "true", or
   // also "1" when oneIsTrue; else out = 0. So the boolean true and the string "true" both give
   // 1, "TRUE" gives 0. An array or object: false.
-  static bool ReadFlagMember(const Json::Value& object, const char* name, int& out,
-                             bool oneIsTrue = false);
+  static bool ReadFlag(const JsonValue* member, int& out, bool oneIsTrue = false);
+  static bool ReadFlagMember(const JsonValue& object, const char* name, int& out,
+                             bool oneIsTrue = false) {
+    return ReadFlag(FindMember(object, name), out, oneIsTrue);
+  }
+  // The bytes of a string value (which must be one).
+  static std::string_view StringOf(const JsonValue& value) {
+    return std::string_view(value.GetString(), value.GetStringLength());
+  }
 };
 
 class ZXmlParserBase {
@@ -147,7 +202,7 @@ class CWebFileManGetResultJson : public ZJsonParserBase {
 
  protected:
   void Reset() override;
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 // The reply of a command that starts a device job.

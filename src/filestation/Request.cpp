@@ -9,25 +9,6 @@
 
 namespace vesk {
 
-// The worker of an asynchronous request: runs it once unless it was stopped first.
-class RequestCore::Worker final : public ZThread {
- public:
-  explicit Worker(RequestCore& request) : request_(request) {}
-  ~Worker() override { Join(); }
-
- protected:
-  void Run() override {
-    // The request outlives this: its release joins the worker first.
-    request_.workerThread_ = std::this_thread::get_id();
-    if (!request_.stopped_) request_.Run();
-    request_.workerThread_ = std::thread::id();
-    request_.workerBusy_ = false;
-  }
-
- private:
-  RequestCore& request_;
-};
-
 RequestCore::RequestCore(RequestDescriptor d)
     : command_(d.command),
       asynchronous_(d.asynchronous),
@@ -44,7 +25,11 @@ RequestCore::RequestCore(RequestDescriptor d)
       userData_(d.userData),
       progressCallback_(d.progressCallback),
       notifyCallback_(d.notifyCallback),
-      systemNotifyCallback_(d.systemNotifyCallback) {}
+      systemNotifyCallback_(d.systemNotifyCallback),
+      // The part of every URL before the path, and the agent, in UTF-8 once.
+      baseUrl_((ssl_ == 1 ? "https://" : "http://") + ToUtf8(host_) + ":" + std::to_string(port_) +
+               "/cgi-bin/"),
+      agentUtf8_(ToUtf8(agentName_)) {}
 
 RequestCore::~RequestCore() = default;
 
@@ -56,19 +41,36 @@ int RequestCore::Start(int* callerCancelFlag) {
   }
   cancelFlagPtr_ = &cancelFlag_;
   std::lock_guard lock(workerMutex_);
-  try {
-    if (!worker_) worker_ = std::make_unique<Worker>(*this);
-  } catch (...) {
-    return VESK_HTTP_THREAD_FAILED;
+  {
+    std::lock_guard job(jobMutex_);
+    if (jobState_ != JobState::Idle) return VESK_HTTP_SUCCESS;  // started once only
+    jobState_ = JobState::Queued;
   }
   stopped_ = false;
-  if (worker_->IsRunning()) return VESK_HTTP_SUCCESS;
   workerBusy_ = true;
-  if (!worker_->Start()) {
+  if (!WorkerPool::Shared().Submit(*this)) {
     workerBusy_ = false;
+    std::lock_guard job(jobMutex_);
+    jobState_ = JobState::Idle;
     return VESK_HTTP_THREAD_FAILED;
   }
   return VESK_HTTP_SUCCESS;
+}
+
+void RequestCore::RunJob() {
+  {
+    std::lock_guard job(jobMutex_);
+    jobState_ = JobState::Running;
+  }
+  // The request outlives this: its release waits until the job is done.
+  workerThread_ = std::this_thread::get_id();
+  if (!stopped_) Run();
+  workerThread_ = std::thread::id();
+  workerBusy_ = false;
+  std::lock_guard job(jobMutex_);
+  jobState_ = JobState::Done;
+  // Under the lock: the request may be freed as soon as a joiner sees the state.
+  jobDone_.notify_all();
 }
 
 void RequestCore::Run() {
@@ -103,14 +105,23 @@ void RequestCore::StopAndJoin(bool mayWait) {
     return;
   }
   // A release that comes while a cancel runs waits here until the cancel is done, and vice
-  // versa; whichever comes second finds the worker already joined.
+  // versa; whichever comes second finds the job already done.
   std::lock_guard lock(workerMutex_);
   signalStop();
-  if (worker_) {
+  std::unique_lock job(jobMutex_);
+  if (jobState_ == JobState::Queued || jobState_ == JobState::Running) {
+    job.unlock();
+    // A job no worker has taken yet never runs (and never notifies, as a request stopped
+    // before it began).
+    const bool withdrawn = WorkerPool::Shared().Withdraw(*this);
+    job.lock();
+    if (withdrawn) {
+      jobState_ = JobState::Done;
+      workerBusy_ = false;
+    }
     // The transport watches the flag, so a running exchange ends within moments and the
-    // routine runs to its end; a worker that already finished is reaped at once.
-    worker_->Join();
-    worker_.reset();
+    // routine runs to its end.
+    jobDone_.wait(job, [this] { return jobState_ == JobState::Done; });
   }
 }
 
@@ -166,33 +177,33 @@ bool RequestCore::Encode(const std::wstring& value, std::string& out) {
   return true;
 }
 
-std::wstring RequestCore::BaseUrl() const {
-  return (ssl_ == 1 ? L"https://" : L"http://") + host_ + L":" + std::to_wstring(port_) +
-         L"/cgi-bin/";
-}
+std::string RequestCore::Url(const std::wstring& path) const { return baseUrl_ + ToUtf8(path); }
 
 void RequestCore::Configure(WinHttpClient& client, RequestHeaders headers,
                             std::uint64_t bodyLength) const {
   if (timeout_ > 0) client.SetTimeouts(timeout_, timeout_, timeout_, timeout_);
-  client.SetUserAgent(agentName_);
+  client.SetUserAgentUtf8(agentUtf8_);
+  // The routine would only wait for the exchange: it runs on this thread (the caller's, or
+  // the worker's), which saves a switch to the transport's thread and back.
+  client.SetRunOnCallerThread(true);
   switch (headers) {
     case RequestHeaders::None:
       break;
     case RequestHeaders::NoCache:
-      client.SetRequestHeaders(
-          L"Cache-Control: no-cache\r\nPragma: no-cache\r\nConnection: Keep-Alive\r\n\r\n");
+      client.SetRequestHeadersUtf8(
+          "Cache-Control: no-cache\r\nPragma: no-cache\r\nConnection: Keep-Alive\r\n\r\n");
       break;
     case RequestHeaders::Form:
-      client.SetRequestHeaders(
-          L"Content-Type: application/x-www-form-urlencoded; charset=UTF-8\r\n"
-          L"Content-Length: " +
-          std::to_wstring(bodyLength) + L"\r\nConnection: Keep-Alive\r\n\r\n");
+      client.SetRequestHeadersUtf8(
+          "Content-Type: application/x-www-form-urlencoded; charset=UTF-8\r\n"
+          "Content-Length: " +
+          std::to_string(bodyLength) + "\r\nConnection: Keep-Alive\r\n\r\n");
       break;
     case RequestHeaders::Multipart:
-      client.SetRequestHeaders(L"Accept: text/*\r\nContent-Type: multipart/form-data; boundary=" +
-                               FromUtf8(kMultipartBoundary) + L"\r\nContent-Length: " +
-                               std::to_wstring(bodyLength) +
-                               L"\r\nConnection: Keep-Alive\r\nCache-Control: no-cache\r\n\r\n");
+      client.SetRequestHeadersUtf8(
+          "Accept: text/*\r\nContent-Type: multipart/form-data; boundary=" +
+          std::string(kMultipartBoundary) + "\r\nContent-Length: " + std::to_string(bodyLength) +
+          "\r\nConnection: Keep-Alive\r\nCache-Control: no-cache\r\n\r\n");
       break;
   }
   // Unless the caller asked for checks, the device's certificate is accepted as it is:
@@ -205,24 +216,22 @@ void RequestCore::Configure(WinHttpClient& client, RequestHeaders headers,
 }
 
 void RequestCore::OnExchangeDone(void* context, WinHttpClient*) {
-  auto* self = static_cast<RequestCore*>(context);
-  self->exchangeDone_ = true;
-  self->doneEvent_.Set();
+  // The exchange ran on this very thread: nobody waits for a signal.
+  static_cast<RequestCore*>(context)->exchangeDone_ = true;
 }
 
 void RequestCore::AwaitExchange() {
-  // Cancel also sets the event, but only the end of the exchange ends the wait: the
-  // transport stops a cancelled exchange by itself within moments.
-  while (!exchangeDone_) doneEvent_.Wait();
+  // Exchanges run on the routine's own thread (WinHttpClient::SetRunOnCallerThread), so the
+  // exchange has ended when the send returns.
 }
 
 bool RequestCore::Conclude(WinHttpClient& client, bool sent) {
   AwaitExchange();
-  if (!sent || client.GetStatusText().empty()) {
+  if (!sent || !exchangeDone_ || !client.HasStatus()) {
     result_ = VESK_HTTP_SEND_FAILED;  // nothing came back: refused, reset, timed out
     return false;
   }
-  if (WinHttpClient::ParseStatusCode(client.GetStatusText()) != 200) {
+  if (client.GetStatus() != 200) {
     result_ = VESK_HTTP_BAD_HTTP_STATUS;
     return false;
   }
@@ -230,12 +239,13 @@ bool RequestCore::Conclude(WinHttpClient& client, bool sent) {
     result_ = VESK_HTTP_SEND_FAILED;  // a reply cut short is never taken for a whole one
     return false;
   }
-  replyText_ = ToUtf8(client.GetResponseText());
+  // The reply stays UTF-8, as it came: parsers convert only the values they keep.
+  client.TakeResponseUtf8(replyText_);
   return true;
 }
 
 bool RequestCore::CallWithFile(const HttpCall& call, const FileTransfer& transfer) {
-  WinHttpClient client(BaseUrl() + call.path, cancelFlagPtr_, false);
+  WinHttpClient client(Url(call.path), cancelFlagPtr_, false);
   const bool upload = !transfer.head.empty() || !transfer.tail.empty();
   if (upload) {
     // A resume offset past the end makes this length disagree with what the client would
@@ -261,7 +271,7 @@ bool RequestCore::CallWithFile(const HttpCall& call, const FileTransfer& transfe
 }
 
 bool RequestCore::Call(const HttpCall& call) {
-  WinHttpClient client(BaseUrl() + call.path, cancelFlagPtr_, call.ignoreCancel);
+  WinHttpClient client(Url(call.path), cancelFlagPtr_, call.ignoreCancel);
   Configure(client, call.headers, call.body.size());
   if (call.post && !call.body.empty()) client.SetBodyPart(call.body);
   exchangeDone_ = false;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -84,7 +85,7 @@ struct HttpCall {
   bool ignoreCancel = false;  // for requests that must go through although cancel is set
 };
 
-class RequestCore {
+class RequestCore : private PoolJob {
  public:
   explicit RequestCore(RequestDescriptor descriptor);
   RequestCore(const RequestCore&) = delete;
@@ -156,11 +157,14 @@ class RequestCore {
   void Run();
 
  private:
-  class Worker;
-  friend class Worker;
+  enum class JobState { Idle, Queued, Running, Done };
+
+  // The asynchronous run on a worker of the pool.
+  void RunJob() override;
 
   void StopAndJoin(bool mayWait);
-  std::wstring BaseUrl() const;
+  // The URL of a path after "/cgi-bin/", in UTF-8.
+  std::string Url(const std::wstring& path) const;
   void Configure(WinHttpClient& client, RequestHeaders headers, std::uint64_t bodyLength) const;
   void AwaitExchange();
   bool Conclude(WinHttpClient& client, bool sent);
@@ -183,6 +187,8 @@ class RequestCore {
   const VESK_HTTP_NOTIFY_CALLBACK notifyCallback_;
   const VESK_HTTP_SYSTEM_NOTIFY_CALLBACK systemNotifyCallback_;
 
+  const std::string baseUrl_;  // "http(s)://host:port/cgi-bin/"
+  const std::string agentUtf8_;
   std::atomic<int> result_{VESK_HTTP_SUCCESS};
   std::string replyText_;
   int cancelFlag_ = 0;  // the request's own flag, read through LoadFlag
@@ -192,7 +198,10 @@ class RequestCore {
   std::atomic<bool> stopped_{false};
   // Serialises starting, cancelling and joining the worker; held while a cancel waits for it.
   std::mutex workerMutex_;
-  std::unique_ptr<Worker> worker_;  // guarded by workerMutex_
+  // The asynchronous run: where it is, and the signal of its end.
+  std::mutex jobMutex_;
+  std::condition_variable jobDone_;
+  JobState jobState_ = JobState::Idle;  // guarded by jobMutex_
   // The worker's thread while it runs the request, for OnWorkerThread.
   std::atomic<std::thread::id> workerThread_{};
   // From the worker's start until its run has ended.

@@ -1,5 +1,7 @@
 #include "http/Encoding.h"
 
+#include <cstdint>
+
 #include "filestation/Threads.h"
 
 namespace vesk {
@@ -78,8 +80,12 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& i) {
 }
 
 bool NeedsPercent(wchar_t c) {
-  if (c < 0x20 || c == 0x7F) return true;
-  if (c > 0x7E) return false;
+  // Compared as an unsigned code unit: where wchar_t is signed, a unit beyond Unicode reads as
+  // negative, and it is no control character (its low byte could be "/"); like every unit above
+  // 0x7F it stays, and becomes U+FFFD on its way to UTF-8.
+  const auto unit = static_cast<std::uint32_t>(c);
+  if (unit < 0x20 || unit == 0x7F) return true;
+  if (unit > 0x7E) return false;
   constexpr std::wstring_view kEncoded = L"% !\"#$&'()*+,/:;<>=?@[\\]^`{|}~";
   return kEncoded.find(c) != std::wstring_view::npos;
 }
@@ -88,8 +94,14 @@ bool NeedsPercent(wchar_t c) {
 
 std::string ToUtf8(std::wstring_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // Most text is ASCII: runs of it are copied straight, a byte a character.
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<char32_t>(text[ascii]) < 0x80) ++ascii;
+  out.resize(ascii);
+  for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+  if (ascii == text.size()) return out;
+  out.reserve(text.size() + text.size() / 2);
+  for (std::size_t i = ascii; i < text.size(); ++i) {
     char32_t c = static_cast<char32_t>(text[i]);
     if constexpr (kWideIsUtf16) {
       c &= 0xFFFF;
@@ -108,8 +120,13 @@ std::string ToUtf8(std::wstring_view text) {
 
 std::wstring FromUtf8(std::string_view text) {
   std::wstring out;
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  out.resize(ascii);
+  for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<wchar_t>(text[i]);
+  if (ascii == text.size()) return out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) AppendWide(out, DecodeUtf8(text, i));
+  for (std::size_t i = ascii; i < text.size();) AppendWide(out, DecodeUtf8(text, i));
   return out;
 }
 

@@ -19,6 +19,11 @@ constexpr std::uint64_t kFilePiece = 65535;
 constexpr std::size_t kMaxReplyInMemory = 64u << 20;
 // The body of a refused download is kept only this far, for diagnosis.
 constexpr std::size_t kMaxRefusedDownloadBody = 1u << 20;
+// A download's bytes arrive in receives of up to kDownloadReceive bytes and go to the file in
+// writes of at least kDownloadWrite (but the last), each followed by a progress report: a few
+// large writes cost far less than many small ones, for under a megabyte of memory.
+constexpr std::size_t kDownloadReceive = 512u << 10;
+constexpr std::size_t kDownloadWrite = 256u << 10;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -88,12 +93,24 @@ bool CrackUrl(const std::string& url, CrackedUrl& out) {
 
 }  // namespace
 
-WinHttpClient::WinHttpClient(std::wstring url, const int* cancelFlagPtr, bool ignoreCancel,
+WinHttpClient::WinHttpClient(std::wstring_view url, const int* cancelFlagPtr, bool ignoreCancel,
+                             platform::HttpTransport& transport)
+    : WinHttpClient(ToUtf8(url), cancelFlagPtr, ignoreCancel, transport) {}
+
+WinHttpClient::WinHttpClient(std::string url, const int* cancelFlagPtr, bool ignoreCancel,
                              platform::HttpTransport& transport)
     : transport_(transport),
       url_(std::move(url)),
       cancelFlagPtr_(cancelFlagPtr),
       ignoreCancel_(ignoreCancel) {}
+
+void WinHttpClient::SetRequestHeaders(std::wstring_view headers) {
+  requestHeaders_ = ToUtf8(headers);
+}
+
+void WinHttpClient::SetCaFile(const std::wstring& caFile) { caFile_ = ToUtf8(caFile); }
+
+void WinHttpClient::SetUserAgent(std::wstring_view userAgent) { userAgent_ = ToUtf8(userAgent); }
 
 WinHttpClient::~WinHttpClient() {
   exchange_.reset();  // no transport call runs or will run after this
@@ -143,18 +160,18 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
   if (method != "GET" && method != "POST") return false;
 
   CrackedUrl url;
-  if (!CrackUrl(ToUtf8(url_), url)) return false;
-  hostName_ = FromUtf8(url.host);
+  if (!CrackUrl(url_, url)) return false;
+  hostName_ = url.host;
 
   platform::TransportRequest request;
   request.method = method;
   request.secure = url.secure;
-  request.host = url.host;
+  request.host = std::move(url.host);
   request.port = url.port;
-  request.target = url.target;
-  request.userAgent = ToUtf8(userAgent_);
+  request.target = std::move(url.target);
+  request.userAgent = userAgent_;
   request.verifyCertificate = verifyCertificate_;
-  request.caFile = ToUtf8(caFile_);
+  request.caFile = caFile_;
   request.certificatePin = certificatePin_;
   request.timeouts = timeouts_;
 
@@ -162,7 +179,7 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
   // announced length, which the transport sends itself.
   std::optional<std::uint64_t> declaredLength;
   std::vector<std::pair<std::string, std::string>> headers;
-  const std::string headerText = ToUtf8(requestHeaders_);
+  const std::string& headerText = requestHeaders_;
   std::size_t start = 0;
   while (start < headerText.size()) {
     std::size_t end = headerText.find('\n', start);
@@ -189,6 +206,7 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
   }
   for (const auto& [name, value] : headers) request.headers.push_back(name + ": " + value);
 
+  if (fileMode_ && !head_.set && !tail_.set) request.receiveBufferBytes = kDownloadReceive;
   if (method == "POST") {
     const bool upload = fileMode_ && head_.set;
     if (upload && fileBytesSent_ > fileSize_) return false;  // resume offset past the end
@@ -200,6 +218,9 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
     request.bodyLength = total;
   }
 
+  // On the caller's thread the exchange has ended, and the completion callback run, when Run
+  // returns true.
+  if (runOnCallerThread_) return transport_.Run(request, *this);
   exchange_ = transport_.Start(request, *this);
   return exchange_ != nullptr;
 }
@@ -263,23 +284,38 @@ bool WinHttpClient::RewindBody() {
 }
 
 void WinHttpClient::OnHeaders(int status, const std::string& rawHeaders) {
-  rawHeaders_ = FromUtf8(rawHeaders);
-  charset_ = FindCharset(rawHeaders_);
-  statusText_ = std::to_wstring(status);
+  rawHeaders_ = rawHeaders;
+  status_ = status;
+  hasStatus_ = true;
   received_.clear();
   // A download writes only the file's own bytes: an error page never lands in the file.
   writeToFile_ = fileMode_ && !head_.set && !tail_.set && status == 200;
 }
 
+bool WinHttpClient::WriteToFile(const char* data, std::size_t size) {
+  if (!file_->WriteAll(data, size)) {  // never leave a gap in the file
+    localFileFailed_ = true;
+    return false;
+  }
+  fileBytesReceived_ += size;
+  ReportProgress(VESK_HTTP_OP_DOWNLOAD_FILE, fileBytesReceived_);
+  return true;
+}
+
+bool WinHttpClient::FlushDownload() {
+  if (pendingWrite_.empty()) return true;
+  const bool written = WriteToFile(pendingWrite_.data(), pendingWrite_.size());
+  pendingWrite_.clear();
+  return written;
+}
+
 bool WinHttpClient::OnBodyData(const char* data, std::size_t size) {
   if (writeToFile_) {
-    if (!file_->WriteAll(data, size)) {  // never leave a gap in the file
-      localFileFailed_ = true;
-      return false;
-    }
-    fileBytesReceived_ += size;
-    ReportProgress(VESK_HTTP_OP_DOWNLOAD_FILE, fileBytesReceived_);
-    return true;
+    // Small receives are gathered; a large one goes straight to the file.
+    if (pendingWrite_.empty() && size >= kDownloadWrite) return WriteToFile(data, size);
+    if (pendingWrite_.capacity() < kDownloadWrite) pendingWrite_.reserve(2 * kDownloadWrite);
+    pendingWrite_.append(data, size);
+    return pendingWrite_.size() < kDownloadWrite || FlushDownload();
   }
   if (fileMode_ && !head_.set && !tail_.set) {
     const std::size_t room =
@@ -299,16 +335,38 @@ bool WinHttpClient::ShouldStop() {
 
 void WinHttpClient::OnComplete(platform::ExchangeEnd end) {
   replyComplete_ = end == platform::ExchangeEnd::Completed;
-  if (replyComplete_ && !received_.empty()) {
-    // The text ends at its first zero byte. A quoted "utf-8" charset and this platform's
-    // narrow code page both decode as UTF-8, invalid sequences becoming U+FFFD.
-    const std::size_t zero = received_.find('\0');
-    responseText_ = FromUtf8(std::string_view(received_).substr(0, zero));
-  }
-  received_.clear();
-  received_.shrink_to_fit();
+  // Whatever ended the exchange, every byte received is in the file before anyone hears of
+  // the end, so that a resume from the file's size loses nothing. A download whose last bytes
+  // cannot be written has failed.
+  if (writeToFile_ && !FlushDownload()) replyComplete_ = false;
+  std::string().swap(pendingWrite_);
+  // Only a whole reply is ever read.
+  if (!replyComplete_) std::string().swap(received_);
   Complete();
 }
+
+std::string_view WinHttpClient::GetResponseUtf8() const {
+  // The text ends at its first zero byte.
+  const std::string_view reply = received_;
+  return reply.substr(0, reply.find('\0'));
+}
+
+void WinHttpClient::TakeResponseUtf8(std::string& out) {
+  const std::size_t zero = received_.find('\0');
+  if (zero != std::string::npos) received_.resize(zero);
+  out.swap(received_);
+  received_.clear();
+}
+
+std::wstring WinHttpClient::GetResponseText() const {
+  // A quoted "utf-8" charset and this platform's narrow code page both decode as UTF-8,
+  // invalid sequences becoming U+FFFD.
+  return FromUtf8(GetResponseUtf8());
+}
+
+std::wstring WinHttpClient::GetRawHeaders() const { return FromUtf8(rawHeaders_); }
+
+std::wstring WinHttpClient::GetHostName() const { return FromUtf8(hostName_); }
 
 int WinHttpClient::ParseStatusCode(std::wstring_view text) {
   std::wstring cleaned;

@@ -5,7 +5,8 @@
 // the body, or the reply is written into it), waits until the completion callback has run,
 // reads the status and the reply, and destroys the client. Send returns at once; the
 // completion callback then runs exactly once, on the transport's thread. A Send that returns
-// false has already called it.
+// false has already called it. A client set to run on the caller's thread carries the whole
+// exchange out inside Send, which calls the completion callback before it returns.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,10 @@ class WinHttpClient final : private platform::ExchangeHandler {
  public:
   // The cancel flag (may be null) stops the exchange as soon as it reads non-zero, unless
   // ignoreCancel is set; a file transfer always honours it.
-  WinHttpClient(std::wstring url, const int* cancelFlagPtr, bool ignoreCancel,
+  WinHttpClient(std::wstring_view url, const int* cancelFlagPtr, bool ignoreCancel,
+                platform::HttpTransport& transport = platform::DefaultTransport());
+  // The same with the URL already in UTF-8.
+  WinHttpClient(std::string url, const int* cancelFlagPtr, bool ignoreCancel,
                 platform::HttpTransport& transport = platform::DefaultTransport());
   WinHttpClient(const WinHttpClient&) = delete;
   WinHttpClient& operator=(const WinHttpClient&) = delete;
@@ -37,16 +41,18 @@ class WinHttpClient final : private platform::ExchangeHandler {
   // Milliseconds, 0 for no limit. Defaults: resolve 0, connect 60000, send 30000, receive
   // 30000.
   void SetTimeouts(int resolveMs, int connectMs, int sendMs, int receiveMs);
-  void SetUserAgent(std::wstring userAgent) { userAgent_ = std::move(userAgent); }
+  void SetUserAgent(std::wstring_view userAgent);
+  void SetUserAgentUtf8(std::string userAgent) { userAgent_ = std::move(userAgent); }
   // Extra header lines, each ended by CR LF. A repeated name is merged into one header with
   // the values joined by "; ". A Content-Length line announces the body's length.
-  void SetRequestHeaders(std::wstring headers) { requestHeaders_ = std::move(headers); }
+  void SetRequestHeaders(std::wstring_view headers);
+  void SetRequestHeadersUtf8(std::string headers) { requestHeaders_ = std::move(headers); }
   // HTTPS: whether the certificate must chain to a trusted authority and name the host (by
   // default it is not checked); the PEM file of the authorities to trust instead of the
   // system's store (empty: the system's); and the SHA-256 digest (32 bytes) the certificate
   // must have, checked whether or not it is verified (empty: none).
   void SetVerifyCertificate(bool verify) { verifyCertificate_ = verify; }
-  void SetCaFile(std::wstring caFile) { caFile_ = std::move(caFile); }
+  void SetCaFile(const std::wstring& caFile);
   void SetCertificatePin(std::string sha256) { certificatePin_ = std::move(sha256); }
   // The request body in up to three pieces, sent as body, head, file, tail.
   void SetBodyPart(std::string bytes) { body_.bytes = std::move(bytes), body_.set = true; }
@@ -56,6 +62,10 @@ class WinHttpClient final : private platform::ExchangeHandler {
   // holds (download). Progress totals include them.
   void SetFileBytesSent(std::uint64_t bytes) { fileBytesSent_ = bytes; }
   void SetFileBytesReceived(std::uint64_t bytes) { fileBytesReceived_ = bytes; }
+  // true: Send and SendWithFile carry the exchange out on the calling thread and return once it
+  // has ended, so that a caller that would only wait saves two thread switches; progress is
+  // then reported on this thread. false (the default): the transport's own thread does it.
+  void SetRunOnCallerThread(bool inlineRun) { runOnCallerThread_ = inlineRun; }
 
   // ---- sending ----
   // verb is "GET" or "POST" in any case.
@@ -65,18 +75,32 @@ class WinHttpClient final : private platform::ExchangeHandler {
   // been sent. Without head and tail, a 200 reply is written into the file (open for writing,
   // positioned where the data belongs); any other reply stays in memory. Progress is reported
   // after each piece with the running total, to the progress callback and as an in-progress
-  // notification.
+  // notification. A download's pieces are written in groups of at least 256 KiB; when the
+  // exchange ends, in whatever way, every byte received has been written before the
+  // completion callback runs.
   bool SendWithFile(std::wstring_view verb, platform::LocalFile* file, std::uint64_t fileSize,
                     void* context, HttpCompletion completion, void* progressContext,
                     VESK_HTTP_PROGRESS_CALLBACK progressCallback,
                     VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
 
   // ---- results, read after the completion callback has run ----
-  std::wstring GetStatusText() const { return statusText_; }  // "200"; empty without a reply
-  std::wstring GetResponseText() const { return responseText_; }
-  const std::wstring& GetRawHeaders() const { return rawHeaders_; }
-  const std::wstring& GetCharset() const { return charset_; }
-  const std::wstring& GetHostName() const { return hostName_; }
+  // "200"; empty without a reply
+  std::wstring GetStatusText() const {
+    return hasStatus_ ? std::to_wstring(status_) : std::wstring();
+  }
+  bool HasStatus() const { return hasStatus_; }
+  int GetStatus() const { return status_; }  // 0 without a reply
+  // The reply decoded to wide text: it ends at its first zero byte, and invalid UTF-8 becomes
+  // U+FFFD. Empty unless the whole reply arrived (and for a download written to its file).
+  std::wstring GetResponseText() const;
+  // The same reply as the bytes that came, up to the first zero byte.
+  std::string_view GetResponseUtf8() const;
+  // Moves the reply of GetResponseUtf8 into out; the client no longer holds it.
+  void TakeResponseUtf8(std::string& out);
+  // The reply's head decoded from the bytes that came; decoded each time it is asked for.
+  std::wstring GetRawHeaders() const;
+  std::wstring GetCharset() const { return FindCharset(GetRawHeaders()); }
+  std::wstring GetHostName() const;
   // true only when the whole reply arrived; false when the exchange failed, was stopped or
   // was cut short, whatever status came before.
   bool IsReplyComplete() const { return replyComplete_; }
@@ -104,6 +128,11 @@ class WinHttpClient final : private platform::ExchangeHandler {
   bool FailSend();
   void Complete();
   void ReportProgress(int operation, std::uint64_t total);
+  // Download: writes bytes to the file and reports progress; false (the local file failed)
+  // when they could not all be written.
+  bool WriteToFile(const char* data, std::size_t size);
+  // Writes the gathered bytes of a download.
+  bool FlushDownload();
 
   // platform::ExchangeHandler, called on the transport's thread.
   long long ReadBody(char* buffer, std::size_t max) override;
@@ -116,14 +145,15 @@ class WinHttpClient final : private platform::ExchangeHandler {
   platform::HttpTransport& transport_;
   std::unique_ptr<platform::Exchange> exchange_;
 
-  std::wstring url_;
+  std::string url_;  // UTF-8
   const int* cancelFlagPtr_;
   bool ignoreCancel_;
+  bool runOnCallerThread_ = false;
   bool verifyCertificate_ = false;
-  std::wstring caFile_;
+  std::string caFile_;
   std::string certificatePin_;
-  std::wstring userAgent_ = L"WinHttpClient";
-  std::wstring requestHeaders_;
+  std::string userAgent_ = "WinHttpClient";
+  std::string requestHeaders_;
   platform::TransportTimeouts timeouts_;
   Piece body_, head_, tail_;
 
@@ -144,14 +174,14 @@ class WinHttpClient final : private platform::ExchangeHandler {
   VESK_HTTP_NOTIFY_CALLBACK notifyCallback_ = nullptr;
   bool writeToFile_ = false;
   bool localFileFailed_ = false;
+  std::string pendingWrite_;  // download bytes received but not yet written
 
-  // Results.
-  std::wstring hostName_;
-  std::wstring rawHeaders_;
-  std::wstring charset_;
-  std::wstring statusText_;
-  std::wstring responseText_;
-  std::string received_;
+  // Results, kept as the bytes that came until someone asks for them as wide text.
+  std::string hostName_;
+  std::string rawHeaders_;
+  int status_ = 0;
+  bool hasStatus_ = false;
+  std::string received_;  // the reply; after completion only when the whole reply arrived
   bool replyComplete_ = false;
 };
 

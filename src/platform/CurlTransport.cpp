@@ -8,6 +8,11 @@
 //
 // An exchange started from the engine thread itself (a progress callback that makes a
 // request of its own) runs on a private engine, since the shared one is busy calling back.
+//
+// An exchange that its caller would only wait for runs on the caller's thread instead (Run):
+// each such thread keeps a multi handle of its own, with its own connections, and one easy
+// handle and header list that it reuses, so that a loop of synchronous operations costs what
+// a plain libcurl loop costs, without a thread switch.
 #include <curl/curl.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -23,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -57,7 +63,7 @@ struct MultiDeleter {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
+bool StartsWithNoCase(std::string_view text, const char* prefix) {
   const std::size_t n = std::strlen(prefix);
   if (text.size() < n) return false;
   for (std::size_t i = 0; i < n; ++i) {
@@ -98,8 +104,9 @@ class CurlEngine;
 // The state of one exchange, shared by the engine and the caller's handle.
 struct CurlExchange {
   CurlEngine* engine = nullptr;
-  std::unique_ptr<CURL, EasyDeleter> easy;
-  std::unique_ptr<curl_slist, SlistDeleter> headerList;
+  CURL* easy = nullptr;  // ownedEasy's, or the easy handle of the thread that runs it
+  std::unique_ptr<CURL, EasyDeleter> ownedEasy;
+  std::unique_ptr<curl_slist, SlistDeleter> ownedHeaderList;
   std::string url;
   std::string userAgent;
   std::string redirectProtocols;
@@ -165,6 +172,26 @@ bool RedirectNotFollowed(const CurlExchange& ex, CURLcode result) {
          ex.headStatus >= 300 && ex.headStatus < 400 && ex.headHasLocation;
 }
 
+// How curl's end of a transfer reads for the handler.
+ExchangeEnd EndOf(const CurlExchange& ex, CURLcode result) {
+  if (ex.aborted) return ex.abortEnd;
+  if (result != CURLE_OK && !RedirectNotFollowed(ex, result)) return ExchangeEnd::Failed;
+  return ExchangeEnd::Completed;
+}
+
+// Whether a running exchange must end now: aborted by a callback, stopped by its handler (or
+// detached), or silent for longer than its inactivity limit.
+std::optional<ExchangeEnd> Check(CurlExchange& ex, Clock::time_point now) {
+  if (ex.aborted) return ex.abortEnd;
+  if (ex.StopRequested()) return ExchangeEnd::Stopped;
+  if (ex.connected) {
+    const int limit = ex.bodyDone ? ex.receiveTimeoutMs : ex.sendTimeoutMs;
+    if (limit > 0 && now - ex.lastActivity > std::chrono::milliseconds(limit))
+      return ExchangeEnd::Failed;
+  }
+  return std::nullopt;
+}
+
 class CurlEngine {
  public:
   CurlEngine() : multi_(curl_multi_init()) {
@@ -195,14 +222,14 @@ class CurlEngine {
  private:
   void Loop() {
     t_onEngineThread = true;
-    curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, 32L);
+    curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, maxConnects_);
     while (true) {
       bool stopping;
       {
         std::lock_guard lock(mutex_);
         stopping = stopping_;
         for (auto& exchange : pending_) {
-          CURL* easy = exchange->easy.get();
+          CURL* easy = exchange->easy;
           if (curl_multi_add_handle(multi_.get(), easy) == CURLM_OK) {
             exchange->lastActivity = Clock::now();
             active_.emplace(easy, std::move(exchange));
@@ -211,6 +238,12 @@ class CurlEngine {
           }
         }
         pending_.clear();
+      }
+      // The idle-connection cache keeps up with the most exchanges that ran at once, so that a
+      // caller's concurrency never closes connections between its batches.
+      if (static_cast<long>(active_.size()) > maxConnects_) {
+        maxConnects_ = static_cast<long>(active_.size());
+        curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, maxConnects_);
       }
       if (stopping) {
         for (auto& [easy, exchange] : active_)
@@ -241,13 +274,7 @@ class CurlEngine {
       if (it == active_.end()) continue;
       auto exchange = it->second;
       active_.erase(it);
-      ExchangeEnd end = ExchangeEnd::Completed;
-      if (exchange->aborted) {
-        end = exchange->abortEnd;
-      } else if (msg->data.result != CURLE_OK &&
-                 !RedirectNotFollowed(*exchange, msg->data.result)) {
-        end = ExchangeEnd::Failed;
-      }
+      const ExchangeEnd end = EndOf(*exchange, msg->data.result);
       finished_.push_back({std::move(exchange), end});
     }
   }
@@ -256,17 +283,7 @@ class CurlEngine {
   void Inspect() {
     const auto now = Clock::now();
     for (auto it = active_.begin(); it != active_.end();) {
-      CurlExchange& exchange = *it->second;
-      std::optional<ExchangeEnd> end;
-      if (exchange.aborted) {
-        end = exchange.abortEnd;
-      } else if (exchange.StopRequested()) {
-        end = ExchangeEnd::Stopped;
-      } else if (exchange.connected) {
-        const int limit = exchange.bodyDone ? exchange.receiveTimeoutMs : exchange.sendTimeoutMs;
-        if (limit > 0 && now - exchange.lastActivity > std::chrono::milliseconds(limit))
-          end = ExchangeEnd::Failed;
-      }
+      const std::optional<ExchangeEnd> end = Check(*it->second, now);
       if (end) {
         finished_.push_back({it->second, *end});
         it = active_.erase(it);
@@ -279,7 +296,7 @@ class CurlEngine {
   // Takes finished exchanges off curl, then tells their handlers.
   void Finish() {
     for (auto& [exchange, end] : finished_) {
-      curl_multi_remove_handle(multi_.get(), exchange->easy.get());
+      curl_multi_remove_handle(multi_.get(), exchange->easy);
       if (end == ExchangeEnd::Completed) exchange->DeliverHead();
       std::lock_guard lock(exchange->callbackMutex);
       if (ExchangeHandler* handler = std::exchange(exchange->handler, nullptr))
@@ -299,6 +316,7 @@ class CurlEngine {
   std::vector<std::shared_ptr<CurlExchange>> pending_;  // guarded by mutex_
   std::map<CURL*, std::shared_ptr<CurlExchange>> active_;
   std::vector<Done> finished_;
+  long maxConnects_ = 32;
   std::thread thread_;
 };
 
@@ -368,7 +386,7 @@ CURLcode SetUpPinnedContext(CURL*, void* sslContext, void* userdata) {
 // The certificate of the connection the exchange is about to use, against its pin.
 bool ConnectionMatchesPin(const CurlExchange& ex) {
   curl_tlssessioninfo* info = nullptr;
-  if (curl_easy_getinfo(ex.easy.get(), CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || !info ||
+  if (curl_easy_getinfo(ex.easy, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || !info ||
       info->backend != CURLSSLBACKEND_OPENSSL || !info->internals)
     return false;
   return MatchesPin(SSL_get0_peer_certificate(static_cast<SSL*>(info->internals)),
@@ -436,15 +454,19 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* userdata) {
   const size_t length = size * count;
   if (ex.aborted) return 0;
   ex.lastActivity = Clock::now();
-  const std::string line(data, length);
-  if (line.rfind("HTTP/", 0) == 0) {
+  const std::string_view line(data, length);
+  if (line.substr(0, 5) == "HTTP/") {
     // A new head: an interim reply or a redirect may come before the final one.
     ex.headBlock = line;
     ex.headHasLocation = false;
     ex.headPending = false;
+    // The status: the digits after the first space (curl has checked the line's form).
+    long status = 0;
     const auto space = line.find(' ');
-    ex.headStatus =
-        space == std::string::npos ? 0 : std::strtol(line.c_str() + space + 1, nullptr, 10);
+    for (std::size_t i = space == std::string_view::npos ? line.size() : space + 1;
+         i < line.size() && line[i] >= '0' && line[i] <= '9' && status < 100000; ++i)
+      status = status * 10 + (line[i] - '0');
+    ex.headStatus = status;
     return length;
   }
   if (line == "\r\n" || line == "\n") {
@@ -493,12 +515,15 @@ class CurlExchangeHandle final : public Exchange {
       : exchange_(std::move(exchange)), privateEngine_(std::move(engine)) {}
 
   ~CurlExchangeHandle() override {
+    bool running;
     {
       // Waits for a handler call in progress on the engine thread.
       std::lock_guard lock(exchange_->callbackMutex);
+      running = exchange_->handler != nullptr;
       exchange_->handler = nullptr;
     }
-    exchange_->engine->Wake();
+    // A running exchange is taken off curl at once; one that has completed needs nothing more.
+    if (running) exchange_->engine->Wake();
     // A private engine ends with its only exchange; its destructor joins its thread.
   }
 
@@ -507,11 +532,62 @@ class CurlExchangeHandle final : public Exchange {
   std::shared_ptr<CurlEngine> privateEngine_;
 };
 
+// What a thread that runs exchanges itself keeps between them.
+struct CallerThreadCurl {
+  std::unique_ptr<CURLM, MultiDeleter> multi{curl_multi_init()};
+  std::unique_ptr<CURL, EasyDeleter> easy{curl_easy_init()};
+  std::vector<std::string> headerLines;  // those of headerList
+  std::unique_ptr<curl_slist, SlistDeleter> headerList;
+  std::string shape;  // what the easy handle's lasting options were set from; empty: unknown
+  bool busy = false;  // an exchange runs: a nested one (from a progress callback) goes elsewhere
+};
+
+CallerThreadCurl* ThisThreadCurl() {
+  thread_local std::unique_ptr<CallerThreadCurl> curl;
+  if (!curl) {
+    curl = std::make_unique<CallerThreadCurl>();
+    if (!curl->multi || !curl->easy) {
+      curl.reset();
+      return nullptr;
+    }
+  }
+  return curl.get();
+}
+
 class CurlTransport final : public HttpTransport {
  public:
+  bool Run(const TransportRequest& request, ExchangeHandler& handler) override {
+    CallerThreadCurl* own = t_onEngineThread ? nullptr : ThisThreadCurl();
+    if (!own || own->busy) return HttpTransport::Run(request, handler);
+
+    CurlExchange ex;
+    ex.handler = &handler;
+    if (!Configure(ex, request, own)) return false;
+    CURLM* multi = own->multi.get();
+    if (curl_multi_add_handle(multi, ex.easy) != CURLM_OK) return false;
+    own->busy = true;
+    ex.lastActivity = Clock::now();
+    std::optional<ExchangeEnd> end;
+    while (!end) {
+      int running = 0;
+      curl_multi_perform(multi, &running);
+      int left = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == ex.easy)
+          end = EndOf(ex, msg->data.result);
+      if (!end) end = Check(ex, Clock::now());
+      if (!end) curl_multi_poll(multi, nullptr, 0, static_cast<int>(kSlice.count()), nullptr);
+    }
+    curl_multi_remove_handle(multi, ex.easy);
+    own->busy = false;
+    if (*end == ExchangeEnd::Completed) ex.DeliverHead();
+    ex.handler = nullptr;
+    handler.OnComplete(*end);
+    return true;
+  }
+
   std::unique_ptr<Exchange> Start(const TransportRequest& request,
                                   ExchangeHandler& handler) override {
-    static CurlGlobal global;
     std::shared_ptr<CurlEngine> privateEngine;
     CurlEngine* engine = &Shared();
     if (t_onEngineThread) {
@@ -523,26 +599,37 @@ class CurlTransport final : public HttpTransport {
     auto exchange = std::make_shared<CurlExchange>();
     exchange->engine = engine;
     exchange->handler = &handler;
-    if (!Configure(*exchange, request)) return nullptr;
+    if (!Configure(*exchange, request, nullptr)) return nullptr;
     engine->Submit(exchange);
     return std::make_unique<CurlExchangeHandle>(std::move(exchange), std::move(privateEngine));
   }
 
  private:
+  // libcurl is set up before the first exchange and cleaned up after everything made after the
+  // transport (the worker pool among them) has gone.
+  CurlGlobal global_;
+
   static CurlEngine& Shared() {
     static CurlEngine engine;
     return engine;
   }
 
-  static bool Configure(CurlExchange& ex, const TransportRequest& request) {
-    ex.easy.reset(curl_easy_init());
-    CURL* easy = ex.easy.get();
+  // Sets an exchange up on a fresh easy handle, or on the reused one of `own` (reset first).
+  static bool Configure(CurlExchange& ex, const TransportRequest& request, CallerThreadCurl* own) {
+    if (own) {
+      ex.easy = own->easy.get();
+    } else {
+      ex.ownedEasy.reset(curl_easy_init());
+      ex.easy = ex.ownedEasy.get();
+    }
+    CURL* easy = ex.easy;
     if (!easy) return false;
 
     ex.url = std::string(request.secure ? "https://" : "http://") + request.host + ":" +
              std::to_string(request.port) + EncodeTarget(request.target);
     ex.userAgent = request.userAgent;
-    ex.hasBody = request.bodyLength.has_value();
+    // Only a POST carries a body.
+    ex.hasBody = request.bodyLength.has_value() && request.method == "POST";
     ex.bodyLength = request.bodyLength.value_or(0);
     ex.sendTimeoutMs = request.timeouts.sendMs;
     ex.receiveTimeoutMs = request.timeouts.receiveMs;
@@ -554,29 +641,43 @@ class CurlTransport final : public HttpTransport {
       ex.certificatePin = request.certificatePin;
     }
 
-    curl_slist* list = nullptr;
-    auto append = [&list](const std::string& line) {
-      if (curl_slist* grown = curl_slist_append(list, line.c_str())) {
-        list = grown;
-        return true;
-      }
-      return false;
-    };
-    bool ok = true;
+    std::vector<std::string> lines;
+    lines.reserve(request.headers.size() + 3);
     for (const std::string& header : request.headers) {
       // curl reads "Name:" as "remove this header" and "Name;" as "send it empty".
       const auto colon = header.find(':');
       const bool empty = colon != std::string::npos &&
                          header.find_first_not_of(" \t", colon + 1) == std::string::npos;
-      ok = ok && append(empty ? header.substr(0, colon) + ";" : header);
+      lines.push_back(empty ? header.substr(0, colon) + ";" : header);
     }
     // Only what the caller asked for: none of curl's own defaults.
-    if (!HasHeader(request.headers, "Accept")) ok = ok && append("Accept:");
-    if (!HasHeader(request.headers, "Expect")) ok = ok && append("Expect:");
+    if (!HasHeader(request.headers, "Accept")) lines.emplace_back("Accept:");
+    if (!HasHeader(request.headers, "Expect")) lines.emplace_back("Expect:");
     if (ex.hasBody && !HasHeader(request.headers, "Content-Type"))
-      ok = ok && append("Content-Type:");
-    ex.headerList.reset(list);
-    if (!ok) return false;
+      lines.emplace_back("Content-Type:");
+    // A thread's exchanges mostly send the same lines: its list is made again only when they
+    // change.
+    curl_slist* headerList = nullptr;
+    bool listKept = false;
+    if (own && own->headerList && own->headerLines == lines) {
+      headerList = own->headerList.get();
+      listKept = true;
+    } else {
+      std::unique_ptr<curl_slist, SlistDeleter> list;
+      for (const std::string& line : lines) {
+        curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+        if (!grown) return false;
+        list.release();
+        list.reset(grown);
+      }
+      headerList = list.get();
+      if (own) {
+        own->headerList = std::move(list);
+        own->headerLines = std::move(lines);
+      } else {
+        ex.ownedHeaderList = std::move(list);
+      }
+    }
 
     long connectMs = LONG_MAX / 2;
     if (request.timeouts.connectMs > 0)
@@ -587,18 +688,37 @@ class CurlTransport final : public HttpTransport {
     auto set = [&](CURLoption option, auto value) {
       if (rc == CURLE_OK) rc = curl_easy_setopt(easy, option, value);
     };
-    set(CURLOPT_URL, ex.url.c_str());
+
+    // A thread's handle keeps the options of its last exchange: when this one's are the same,
+    // only what belongs to the exchange itself is set again.
+    std::string shape;
+    if (own) {
+      shape.reserve(128 + ex.userAgent.size() + ex.caFile.size());
+      shape.append(request.method).append(1, request.secure ? 's' : 'p');
+      shape.append(1, ex.verifyCertificate ? 'v' : '-').append(1, ex.hasBody ? 'b' : '-');
+      shape.append(std::to_string(connectMs)).append(1, '/');
+      shape.append(std::to_string(request.receiveBufferBytes)).append(1, '/');
+      shape.append(ex.userAgent).append(1, '\0').append(ex.caFile).append(1, '\0');
+      shape.append(ex.certificatePin);
+      if (listKept && own->shape == shape) {
+        SetPerExchange(ex, set);
+        return rc == CURLE_OK;
+      }
+      own->shape.clear();
+      curl_easy_reset(easy);
+    }
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set(CURLOPT_PATH_AS_IS, 1L);
-    set(CURLOPT_HTTPHEADER, ex.headerList.get());
+    set(CURLOPT_HTTPHEADER, headerList);
     if (!ex.userAgent.empty()) set(CURLOPT_USERAGENT, ex.userAgent.c_str());
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, kMaxRedirects);
     set(CURLOPT_REDIR_PROTOCOLS_STR, ex.redirectProtocols.c_str());
     set(CURLOPT_CONNECTTIMEOUT_MS, connectMs);
     set(CURLOPT_TCP_KEEPALIVE, 1L);
-    set(CURLOPT_BUFFERSIZE, 65536L);
+    set(CURLOPT_BUFFERSIZE,
+        request.receiveBufferBytes > 0 ? static_cast<long>(request.receiveBufferBytes) : 65536L);
     if (request.secure && !ex.verifyCertificate) {
       set(CURLOPT_SSL_VERIFYPEER, 0L);
       set(CURLOPT_SSL_VERIFYHOST, 0L);
@@ -611,32 +731,81 @@ class CurlTransport final : public HttpTransport {
     }
     if (!ex.certificatePin.empty()) {
       set(CURLOPT_SSL_CTX_FUNCTION, &SetUpPinnedContext);
-      set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&ex));
       // A resumed session would skip the handshake's check.
       set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
     }
     if (request.method == "POST") {
       set(CURLOPT_POST, 1L);
-      set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ex.bodyLength));
       set(CURLOPT_READFUNCTION, &ReadCallback);
-      set(CURLOPT_READDATA, static_cast<void*>(&ex));
       set(CURLOPT_SEEKFUNCTION, &SeekCallback);
-      set(CURLOPT_SEEKDATA, static_cast<void*>(&ex));
     } else {
       set(CURLOPT_HTTPGET, 1L);
-      ex.hasBody = false;
     }
     set(CURLOPT_PREREQFUNCTION, &PrereqCallback);
-    set(CURLOPT_PREREQDATA, static_cast<void*>(&ex));
     set(CURLOPT_HEADERFUNCTION, &HeaderCallback);
-    set(CURLOPT_HEADERDATA, static_cast<void*>(&ex));
     set(CURLOPT_WRITEFUNCTION, &WriteCallback);
-    set(CURLOPT_WRITEDATA, static_cast<void*>(&ex));
+    SetPerExchange(ex, set);
+    if (own && rc == CURLE_OK) own->shape = std::move(shape);
     return rc == CURLE_OK;
+  }
+
+  // The options that belong to one exchange: its URL, its body's length and the state its
+  // callbacks are handed.
+  template <typename Set>
+  static void SetPerExchange(CurlExchange& ex, Set& set) {
+    void* const self = &ex;
+    set(CURLOPT_URL, ex.url.c_str());
+    if (ex.hasBody) set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ex.bodyLength));
+    if (!ex.certificatePin.empty()) set(CURLOPT_SSL_CTX_DATA, self);
+    set(CURLOPT_READDATA, self);
+    set(CURLOPT_SEEKDATA, self);
+    set(CURLOPT_PREREQDATA, self);
+    set(CURLOPT_HEADERDATA, self);
+    set(CURLOPT_WRITEDATA, self);
   }
 };
 
 }  // namespace
+
+bool HttpTransport::Run(const TransportRequest& request, ExchangeHandler& handler) {
+  // Hands every call on to the handler and wakes the caller after the last.
+  class Waiter final : public ExchangeHandler {
+   public:
+    explicit Waiter(ExchangeHandler& handler) : handler_(handler) {}
+    long long ReadBody(char* buffer, std::size_t max) override {
+      return handler_.ReadBody(buffer, max);
+    }
+    bool RewindBody() override { return handler_.RewindBody(); }
+    void OnHeaders(int status, const std::string& rawHeaders) override {
+      handler_.OnHeaders(status, rawHeaders);
+    }
+    bool OnBodyData(const char* data, std::size_t size) override {
+      return handler_.OnBodyData(data, size);
+    }
+    bool ShouldStop() override { return handler_.ShouldStop(); }
+    void OnComplete(ExchangeEnd end) override {
+      handler_.OnComplete(end);
+      // Notified under the lock: the waiter may go as soon as it sees the end.
+      std::lock_guard lock(mutex_);
+      done_ = true;
+      ended_.notify_one();
+    }
+    void Wait() {
+      std::unique_lock lock(mutex_);
+      ended_.wait(lock, [this] { return done_; });
+    }
+
+   private:
+    ExchangeHandler& handler_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+  } waiter(handler);
+  std::unique_ptr<Exchange> exchange = Start(request, waiter);
+  if (!exchange) return false;
+  waiter.Wait();
+  return true;
+}
 
 HttpTransport& DefaultTransport() {
   static CurlTransport transport;

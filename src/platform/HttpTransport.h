@@ -43,6 +43,8 @@ struct TransportRequest {
   // carries no request byte, and the exchange fails.
   std::string certificatePin;
   TransportTimeouts timeouts;
+  // How many reply bytes one receive may take, for a large reply; 0: the engine's default.
+  std::size_t receiveBufferBytes = 0;
 };
 
 enum class ExchangeEnd {
@@ -83,14 +85,21 @@ class HttpTransport {
   // Starts an exchange. nullptr when it cannot start; the handler is then never called.
   virtual std::unique_ptr<Exchange> Start(const TransportRequest& request,
                                           ExchangeHandler& handler) = 0;
+  // Carries out an exchange and returns once it has ended: every handler call, OnComplete last,
+  // has been made by then. false when it cannot start; the handler is then never called. The
+  // libcurl engine makes the calls on the calling thread, asking ShouldStop at least every few
+  // tens of milliseconds; this default runs the exchange through Start and waits for its end.
+  virtual bool Run(const TransportRequest& request, ExchangeHandler& handler);
 };
 
 // The engine of this platform, shared by the whole process so that its connections are
 // reused across exchanges.
 HttpTransport& DefaultTransport();
 
-// True on a thread of the engine: handler calls, and so transfer progress, run there. Code
-// that waits for an exchange to end must not wait on such a thread.
+// True on a thread of the engine: handler calls of exchanges begun with Start, and so their
+// transfer progress, run there. Code that waits for an exchange to end must not wait on such a
+// thread. (The handler calls of Run are made on the caller's own thread, which is no engine
+// thread.)
 bool OnTransportThread();
 
 }  // namespace vesk::platform

@@ -27,6 +27,9 @@ bool LocalFile::Open(const std::wstring& path, Mode mode) {
   Close();
   const std::string name = ToUtf8(path);
   if (name.empty() || name.find('\0') != std::string::npos) return false;
+  // A path holding a code unit that is no Unicode scalar value names no file here: its UTF-8
+  // form would name another one (with U+FFFD in its place).
+  if (FromUtf8(name) != path) return false;
   const int flags = mode == Mode::Read ? O_RDONLY : (O_WRONLY | O_CREAT);
   do {
     fd_ = ::open(name.c_str(), flags | O_CLOEXEC, 0644);

@@ -59,6 +59,7 @@ TEST(LeadingDecimal, ReadsLeadingDigitsAndSaturates) {
 // ---------------------------------------------------------------------------------------------
 // GetIntMember
 
+// The same rule on the parsers' tree and on a jsoncpp tree.
 TEST(GetIntMember, ConvertsNumbersAndStringsAndGivesZeroOtherwise) {
   Json::Value root;
   std::string errors;
@@ -68,6 +69,8 @@ TEST(GetIntMember, ConvertsNumbersAndStringsAndGivesZeroOtherwise) {
       R"("empty":"","t":true,"f":false,"null":null,"arr":[5],"obj":{"a":5}})";
   const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
   ASSERT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &errors)) << errors;
+  ZJsonParserBase::JsonDocument document;
+  ASSERT_TRUE(ZJsonParserBase::ParseJson(text, document));
 
   struct Case {
     const char* name;
@@ -94,10 +97,14 @@ TEST(GetIntMember, ConvertsNumbersAndStringsAndGivesZeroOtherwise) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ZJsonParserBase::GetIntMember(root, c.name), c.value) << c.name;
+    EXPECT_EQ(ZJsonParserBase::GetIntMember(document.Root(), c.name), c.value) << c.name;
   }
   // A value that is not an object has no members; looking one up must not throw.
   for (const Json::Value& notObject : {root["arr"], root["str"], root["int"], Json::Value()}) {
     EXPECT_EQ(ZJsonParserBase::GetIntMember(notObject, "int"), 0);
+  }
+  for (const char* notObject : {"arr", "str", "int"}) {
+    EXPECT_EQ(ZJsonParserBase::GetIntMember(document.Root()[notObject], "int"), 0);
   }
 }
 
@@ -115,7 +122,7 @@ class HelperProbe : public ZJsonParserBase {
 
  protected:
   void Reset() override { int32 = int64 = lenient32 = lenient64 = {false, 99}; }
-  bool ReadMembers(const Json::Value& root) override {
+  bool ReadMembers(const JsonValue& root) override {
     int i = 99, li = 99;
     std::int64_t w = 99, lw = 99;
     int32 = {ReadIntMember(root, "v", i), i};

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace vesk {
 namespace {
@@ -67,6 +68,60 @@ TEST(ZMutex, TheHolderMayLockAgain) {
   std::lock_guard outer(mutex);
   std::lock_guard inner(mutex);
   SUCCEED();
+}
+
+// ---- the worker pool ----
+
+// A job that counts its runs and can be made to wait for a gate.
+struct CountingJob final : PoolJob {
+  std::atomic<int> runs{0};
+  ZEvent* gate = nullptr;  // waited for once, when set
+  ZEvent ran;
+  void RunJob() override {
+    if (gate) gate->Wait();
+    ++runs;
+    ran.Set();
+  }
+};
+
+TEST(WorkerPool, ABurstOfJobsRunsOnceEachOnTheBaseWorkers) {
+  std::vector<CountingJob> jobs(200);
+  {
+    WorkerPool pool(3, 10s, 10s);
+    for (CountingJob& job : jobs) ASSERT_TRUE(pool.Submit(job));
+    for (CountingJob& job : jobs) ASSERT_TRUE(job.ran.WaitFor(30s));
+    EXPECT_LE(pool.Workers(), 3u);
+  }
+  for (const CountingJob& job : jobs) EXPECT_EQ(job.runs.load(), 1);
+}
+
+// A job that waits for a job queued behind it: the pool adds a worker rather than wait for
+// ever. A job taken back before it started never runs.
+TEST(WorkerPool, GrowsWhenEveryWorkerIsHeldUpAndLetsQueuedJobsBeWithdrawn) {
+  ZEvent gate;
+  CountingJob blocked, behind, withdrawn;
+  blocked.gate = &gate;
+  {
+    WorkerPool patient(1, 10min, 10s);  // never grows within the test
+    ASSERT_TRUE(patient.Submit(blocked));
+    ASSERT_TRUE(patient.Submit(withdrawn));
+    EXPECT_TRUE(patient.Withdraw(withdrawn));
+    EXPECT_FALSE(patient.Withdraw(withdrawn));
+    gate.Set();
+    EXPECT_TRUE(blocked.ran.WaitFor(30s));
+  }
+  EXPECT_EQ(withdrawn.runs.load(), 0);
+
+  WorkerPool growing(1, 20ms, 10s);
+  CountingJob held;
+  ZEvent release;
+  held.gate = &release;
+  ASSERT_TRUE(growing.Submit(held));
+  ASSERT_TRUE(growing.Submit(behind));
+  EXPECT_TRUE(behind.ran.WaitFor(30s));  // on a worker added for it
+  EXPECT_GE(growing.Workers(), 2u);
+  release.Set();
+  EXPECT_TRUE(held.ran.WaitFor(30s));
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 #include <json/reader.h>
 #include <tinyxml2.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string_view>
@@ -367,12 +365,3 @@ std::string CheckReplyParsers(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace fuzz
 }  // namespace vesk
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string failure = vesk::fuzz::CheckReplyParsers(data, size);
-  if (!failure.empty()) {
-    std::fprintf(stderr, "reply parsers: %s\n", failure.c_str());
-    std::abort();
-  }
-  return 0;
-}

@@ -15,7 +15,3 @@ namespace vesk::fuzz {
 std::string CheckReplyParsers(const std::uint8_t* data, std::size_t size);
 
 }  // namespace vesk::fuzz
-
-// libFuzzer's entry point: runs CheckReplyParsers and aborts, printing the broken rule, when
-// one is broken.
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);

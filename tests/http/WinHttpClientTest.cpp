@@ -674,11 +674,18 @@ TEST(WinHttpClientDownload, ErrorPagesAndBrokenTransfersDoNotPassAsFileData) {
   EXPECT_EQ(refused.file, "original");
   EXPECT_TRUE(refused.totals.empty());
 
-  // A transfer cut short keeps what arrived, for resuming, and is not complete.
-  const auto cut = Download(dir / "cut.bin", 0, {.body = "partial", .declaredLength = 100});
-  EXPECT_EQ(cut.status, L"200");
-  EXPECT_FALSE(cut.complete);
-  EXPECT_EQ(cut.file, "partial");
+  // A transfer cut short keeps every byte that arrived, for resuming, and is not complete:
+  // also the bytes still gathered for a grouped write, and the last total says so.
+  for (const std::size_t arrived : {std::size_t{7}, std::size_t{300001}}) {
+    const std::string data = Pattern(arrived);
+    const auto cut = Download(
+        dir / "cut.bin", 0, {.body = data, .declaredLength = static_cast<long long>(2 * arrived)});
+    EXPECT_EQ(cut.status, L"200");
+    EXPECT_FALSE(cut.complete);
+    EXPECT_TRUE(cut.file == data) << cut.file.size();
+    ASSERT_FALSE(cut.totals.empty());
+    EXPECT_EQ(cut.totals.back(), static_cast<long long>(arrived));
+  }
 }
 
 TEST(WinHttpClientDownload, AFailedLocalWriteFailsTheExchange) {
@@ -715,6 +722,79 @@ TEST(WinHttpClientUpload, ProgressCallbackMayMakeARequestOfItsOwn) {
   ASSERT_TRUE(completion.Wait());
   EXPECT_TRUE(client.IsReplyComplete());
   EXPECT_EQ(context.innerReply, L"inner");
+}
+
+// ---- exchanges run on the caller's thread ----
+
+// The exchange is over, its completion called once on this thread, when Send returns; a
+// thread's successive exchanges share one connection, and a progress callback's own request
+// (made while the thread's exchange runs) goes through as well.
+TEST(WinHttpClientOnCallersThread, SendReturnsWithTheExchangeDoneAndReusesTheConnection) {
+  ScriptedServer server;
+  server.SetDefaultReply({.body = "{\"status\":1}"});
+  for (int i = 0; i < 3; ++i) {
+    WinHttpClient client(server.WideUrl("/cgi-bin/x.cgi?i=" + std::to_string(i)), nullptr, false);
+    client.SetRunOnCallerThread(true);
+    struct Seen {
+      int calls = 0;
+      std::thread::id thread;
+    } seen;
+    ASSERT_TRUE(client.Send(L"GET", &seen, [](void* context, WinHttpClient*) {
+      auto* s = static_cast<Seen*>(context);
+      ++s->calls;
+      s->thread = std::this_thread::get_id();
+    }));
+    EXPECT_EQ(seen.calls, 1);
+    EXPECT_EQ(seen.thread, std::this_thread::get_id());
+    EXPECT_EQ(client.GetStatus(), 200);
+    EXPECT_EQ(client.GetResponseUtf8(), "{\"status\":1}");
+  }
+  EXPECT_EQ(server.ConnectionCount(), 1u);
+
+  TempDir dir;
+  WriteFile(dir / "f.bin", Pattern(10));
+  platform::LocalFile file;
+  ASSERT_TRUE(file.Open((dir / "f.bin").wstring(), platform::LocalFile::Mode::Read));
+  WinHttpClient outer(server.WideUrl("/outer"), nullptr, false);
+  outer.SetRunOnCallerThread(true);
+  outer.SetHeadPart("h");
+  outer.SetTailPart("t");
+  std::string inner;
+  Completion completion;
+  ASSERT_TRUE(outer.SendWithFile(
+      L"POST", &file, 10, &completion, &Completion::Signal, &inner,
+      [](void* user, long long) {
+        WinHttpClient nested(L"http://127.0.0.1:1/unused", nullptr, false);
+        nested.SetRunOnCallerThread(true);
+        Completion done;
+        nested.Send(L"GET", &done, &Completion::Signal);
+        *static_cast<std::string*>(user) = done.calls == 1 ? "completed" : "pending";
+      },
+      nullptr));
+  EXPECT_EQ(completion.calls.load(), 1);
+  EXPECT_TRUE(outer.IsReplyComplete());
+  EXPECT_EQ(inner, "completed");
+}
+
+TEST(WinHttpClientOnCallersThread, ACancelFlagEndsASilentExchange) {
+  ScriptedServer server;
+  server.Enqueue({.delayBeforeHeaders = 30s});
+  int flag = 0;
+  std::thread canceller([&] {
+    if (server.WaitForRequests(1, 10s)) StoreFlag(&flag, 1);
+  });
+  WinHttpClient client(server.WideUrl("/"), &flag, false);
+  client.SetRunOnCallerThread(true);
+  Completion completion;
+  const auto start = Clock::now();
+  EXPECT_TRUE(client.Send(L"GET", &completion, &Completion::Signal));
+  const auto elapsed = Clock::now() - start;
+  canceller.join();
+  EXPECT_EQ(completion.calls.load(), 1);
+  EXPECT_FALSE(client.IsReplyComplete());
+  EXPECT_FALSE(client.HasStatus());
+  // The flag is looked at every 20 ms; a loaded machine gets a wide margin below the 30 s.
+  EXPECT_LT(elapsed, 10s);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 namespace vesk {
 
-bool CGetDomainIPListJson::ReadMembers(const Json::Value& root) {
+bool CGetDomainIPListJson::ReadMembers(const JsonValue& root) {
   // The status says nothing the caller uses: it never fails the reply.
   status = GetIntMember(root, "status");
   const auto text = [&](const char* name, std::wstring& out) {

@@ -20,7 +20,7 @@ class CGetDomainIPListJson : public ZJsonParserBase {
 
  protected:
   void Reset() override { *this = CGetDomainIPListJson(); }
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
   bool ObjectRootRequired() const override { return true; }
 };
 

@@ -4,18 +4,17 @@ namespace vesk {
 
 void CGetListExtractedFileInfoJson::Reset() { *this = CGetListExtractedFileInfoJson(); }
 
-bool CGetListExtractedFileInfoJson::ReadMembers(const Json::Value& root) {
+bool CGetListExtractedFileInfoJson::ReadMembers(const JsonValue& root) {
   status = 0;
   if (!ReadLenientIntMember(root, "status", status) || !ReadLenientIntMember(root, "total", total))
     return false;
   if (total == 0) return true;
-  const Json::Value* datas = FindMember(root, "datas");
-  if (!datas || !datas->isArray()) return true;
+  const JsonValue* datas = FindMember(root, "datas");
+  if (!datas || !datas->IsArray()) return true;
 
-  elementCount = static_cast<int>(datas->size());
-  for (Json::ArrayIndex i = 0; i < datas->size(); ++i) {
-    const Json::Value& element = (*datas)[i];
-    if (!element.isObject()) continue;  // no name: not an entry
+  elementCount = static_cast<int>(datas->Size());
+  for (const JsonValue& element : datas->GetArray()) {
+    if (!element.IsObject()) continue;  // no name: not an entry
     ExtractListEntry entry;
     if (!ReadTextMember(element, "filename", entry.name)) return false;
     if (entry.name.empty()) continue;

@@ -30,7 +30,7 @@ class CGetListExtractedFileInfoJson : public ZJsonParserBase {
 
  protected:
   void Reset() override;
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 }  // namespace vesk

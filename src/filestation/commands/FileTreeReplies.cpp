@@ -1,6 +1,7 @@
 #include "filestation/commands/FileTreeReplies.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "http/Encoding.h"
 
@@ -25,7 +26,11 @@ wchar_t Fold(wchar_t c) {
   return c;
 }
 
-bool IsObject(const Json::Value& value) { return value.type() == Json::objectValue; }
+// Whether a member's name is `name`.
+bool Named(const JsonValue& memberName, std::string_view name) {
+  return memberName.GetStringLength() == name.size() &&
+         std::memcmp(memberName.GetString(), name.data(), name.size()) == 0;
+}
 
 // The permission text of a "privilege" value: its hundreds digit holds the owner's rights.
 std::wstring PermissionText(std::int64_t privilege) {
@@ -70,21 +75,21 @@ void CGetFolderInfoJson::Reset() {
 
 int CGetFolderInfoJson::Parse(std::string_view utf8) {
   Reset();
-  Json::Value root;
-  if (!ParseJson(utf8, root)) return -1;
-  if (IsObject(root)) {
+  JsonDocument document;
+  if (!ParseJson(utf8, document)) return -1;
+  const JsonValue& root = document.Root();
+  if (root.IsObject()) {
     if (!ReadMembers(root)) {
       Reset();
       return -1;
     }
     return 1;
   }
-  if (root.type() != Json::arrayValue) return 1;
-  for (Json::ArrayIndex i = 0; i < root.size(); ++i) {
-    const Json::Value& node = root[i];
+  if (!root.IsArray()) return 1;
+  for (const JsonValue& node : root.GetArray()) {
     std::string text, icon;
     // A node that is not an object has no text: like an empty one, it is not a share.
-    if (!IsObject(node)) continue;
+    if (!node.IsObject()) continue;
     if (!ReadUtf8Member(node, "text", text) || !ReadUtf8Member(node, "iconCls", icon)) {
       Reset();
       return -1;
@@ -98,7 +103,7 @@ int CGetFolderInfoJson::Parse(std::string_view utf8) {
   return 1;
 }
 
-bool CGetFolderInfoJson::ReadMembers(const Json::Value& root) {
+bool CGetFolderInfoJson::ReadMembers(const JsonValue& root) {
   return ReadLenientIntMember(root, "status", status);
 }
 
@@ -110,56 +115,79 @@ void CGetPathInfoJson::Reset() {
   entries.clear();
 }
 
-bool CGetPathInfoJson::ReadMembers(const Json::Value& root) {
+bool CGetPathInfoJson::ReadMembers(const JsonValue& root) {
   status = 0;
   if (!ReadLenientIntMember(root, "status", status) || !ReadLenientIntMember(root, "total", total))
     return false;
   if (total == 0) return true;
-  const Json::Value* datas = FindMember(root, "datas");
-  if (!datas || datas->type() != Json::arrayValue) return true;
+  const JsonValue* datas = FindMember(root, "datas");
+  if (!datas || !datas->IsArray()) return true;
 
   const bool wildcard = pattern.find_first_of(L"*?") != std::wstring::npos;
-  for (Json::ArrayIndex i = 0; i < datas->size(); ++i) {
-    const Json::Value& element = (*datas)[i];
-    if (!IsObject(element)) continue;  // no name: not an entry
+  if (wildcard) entries.reserve(datas->Size());
+  for (const JsonValue& element : datas->GetArray()) {
+    if (!element.IsObject()) continue;  // no name: not an entry
+    // The members an entry may have, found in one pass; of several of one name the last.
+    const JsonValue *filenameMember = nullptr, *folderMember = nullptr, *epochMember = nullptr,
+                    *compressedMember = nullptr, *privilegeMember = nullptr, *sizeMember = nullptr,
+                    *timeMember = nullptr, *groupMember = nullptr, *ownerMember = nullptr;
+    for (const auto& m : element.GetObject()) {
+      const JsonValue& n = m.name;
+      if (Named(n, "filename")) {
+        filenameMember = &m.value;
+      } else if (Named(n, "isfolder")) {
+        folderMember = &m.value;
+      } else if (Named(n, "epochmt")) {
+        epochMember = &m.value;
+      } else if (Named(n, "iscommpressed")) {
+        compressedMember = &m.value;
+      } else if (Named(n, "privilege")) {
+        privilegeMember = &m.value;
+      } else if (Named(n, "filesize")) {
+        sizeMember = &m.value;
+      } else if (Named(n, "mt")) {
+        timeMember = &m.value;
+      } else if (Named(n, "group")) {
+        groupMember = &m.value;
+      } else if (Named(n, "owner")) {
+        ownerMember = &m.value;
+      }
+    }
     std::wstring name;
-    if (!ReadTextMember(element, "filename", name)) return false;
+    if (!ReadText(filenameMember, name)) return false;
     if (name.empty() || !NameMatchesPattern(pattern, name)) continue;
 
     std::int64_t folder = 0, epoch = 0, compressed = 0;
-    if (!ReadLenientInt64Member(element, "isfolder", folder) ||
-        !ReadLenientInt64Member(element, "epochmt", epoch) ||
-        !ReadLenientInt64Member(element, "iscommpressed", compressed))
+    if (!ReadLenientInt64(folderMember, folder) || !ReadLenientInt64(epochMember, epoch) ||
+        !ReadLenientInt64(compressedMember, compressed))
       return false;
     const bool isFolder = folder == 1;
     const bool kindWanted = (pathType & (isFolder ? kPathKindFolders : kPathKindFiles)) != 0;
     // An entry the device marks with a zero time is not listed.
-    const bool zeroTime = FindMember(element, "epochmt") && epoch == 0;
+    const bool zeroTime = Present(epochMember) && epoch == 0;
     if (!kindWanted || zeroTime) {
       if (!wildcard) break;  // a plain name names one entry: the scan ends with it
       continue;
     }
 
     PathInfoEntry entry;
-    if (pathInfoFlags & kPathInfoName) entry.name = name;
+    if (pathInfoFlags & kPathInfoName) entry.name = std::move(name);
     if (pathInfoFlags & kPathInfoFolder) entry.isFolder = isFolder;
     if (pathInfoFlags & kPathInfoPermission) {
       // Without a usable "privilege" the permission is unknown: the text stays empty.
       std::int64_t privilege = 0;
-      if (!ReadLenientInt64Member(element, "privilege", privilege)) return false;
-      if (FindMember(element, "privilege")) entry.permissionText = PermissionText(privilege);
+      if (!ReadLenientInt64(privilegeMember, privilege)) return false;
+      if (Present(privilegeMember)) entry.permissionText = PermissionText(privilege);
     }
     if (pathInfoFlags & kPathInfoSize) {
-      if (!ReadLenientInt64Member(element, "filesize", entry.size)) return false;
+      if (!ReadLenientInt64(sizeMember, entry.size)) return false;
     }
     if ((pathInfoFlags & kPathInfoModifyTime) && epoch > 0) {
-      if (!ReadTextMember(element, "mt", entry.modifyTimeText)) return false;
+      if (!ReadText(timeMember, entry.modifyTimeText)) return false;
     }
     if (pathInfoFlags & kPathInfoCompressed) entry.isCompressed = compressed == 1;
-    if ((pathInfoFlags & kPathInfoGroup) && !ReadTextMember(element, "group", entry.group))
-      return false;
-    if ((pathInfoFlags & kPathInfoOwner) && !ReadTextMember(element, "owner", entry.owner))
-      return false;
+    if ((pathInfoFlags & kPathInfoGroup) && !ReadText(groupMember, entry.group)) return false;
+    if ((pathInfoFlags & kPathInfoOwner) && !ReadText(ownerMember, entry.owner)) return false;
     entries.push_back(std::move(entry));
     if (!wildcard) break;
   }
@@ -173,7 +201,7 @@ void CGetMoveStatusJson::Reset() {
   percent = 0;
 }
 
-bool CGetMoveStatusJson::ReadMembers(const Json::Value& root) {
+bool CGetMoveStatusJson::ReadMembers(const JsonValue& root) {
   if (!FindMember(root, "status") || !ReadLenientIntMember(root, "status", status)) return false;
   if (status != 1) return true;
   std::string file;

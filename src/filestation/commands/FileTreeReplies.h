@@ -53,7 +53,7 @@ class CGetFolderInfoJson : public ZJsonParserBase {
 
  protected:
   void Reset() override;
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 // A folder listing, a file status or a search result: an object with "status", "total" and
@@ -70,7 +70,7 @@ class CGetPathInfoJson : public ZJsonParserBase {
 
  protected:
   void Reset() override;
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 // The status of a copy or move job. The percentage counts only in a reply with status 1
@@ -82,7 +82,7 @@ class CGetMoveStatusJson : public ZJsonParserBase {
 
  protected:
   void Reset() override;
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 }  // namespace vesk

@@ -67,19 +67,18 @@ int CWebFileManCreateLinkXml::Parse(std::string_view utf8) {
   return 1;
 }
 
-bool CShareLinkListJson::ReadMembers(const Json::Value& root) {
+bool CShareLinkListJson::ReadMembers(const JsonValue& root) {
   status = GetIntMember(root, "status");
   maxShareCount = GetIntMember(root, "max_share_file");
   total = GetIntMember(root, "total");
-  const Json::Value* datas = FindMember(root, "datas");
-  if (total < 1 || datas == nullptr || !datas->isArray()) return true;
-  for (Json::ArrayIndex i = 0; i < datas->size(); ++i) {
-    const Json::Value& element = (*datas)[i];
+  const JsonValue* datas = FindMember(root, "datas");
+  if (total < 1 || datas == nullptr || !datas->IsArray()) return true;
+  for (const JsonValue& element : datas->GetArray()) {
     ShareListEntry entry;
     // Only string members count; anything else leaves its text empty.
     const auto text = [&](const char* name, std::wstring& out) {
-      const Json::Value* member = FindMember(element, name);
-      if (member != nullptr && member->isString()) out = FromUtf8(member->asString());
+      const JsonValue* member = FindMember(element, name);
+      if (member != nullptr && member->IsString()) out = FromUtf8(StringOf(*member));
     };
     text("ssid", entry.shareId);
     text("filename", entry.fileName);

@@ -76,7 +76,7 @@ class CShareLinkListJson : public ZJsonParserBase {
 
  protected:
   void Reset() override { *this = CShareLinkListJson(); }
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 }  // namespace vesk

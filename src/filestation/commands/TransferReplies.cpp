@@ -2,18 +2,18 @@
 
 namespace vesk {
 
-bool CGetUploadIDJson::ReadMembers(const Json::Value& root) {
+bool CGetUploadIDJson::ReadMembers(const JsonValue& root) {
   return ReadLenientIntMember(root, "status", status) &&
          ReadTextMember(root, "upload_id", uploadId);
 }
 
-bool CGetChunkFileSizeJson::ReadMembers(const Json::Value& root) {
+bool CGetChunkFileSizeJson::ReadMembers(const JsonValue& root) {
   if (!ReadLenientIntMember(root, "status", status)) return false;
-  if (const Json::Value* value = FindMember(root, "size")) {
-    if (value->isString()) {
-      size = LeadingDecimal64(value->asString());
-    } else if (value->isNumeric()) {
-      return ReadInt64Member(root, "size", size);
+  if (const JsonValue* value = FindMember(root, "size")) {
+    if (value->IsString()) {
+      size = LeadingDecimal64(StringOf(*value));
+    } else if (value->IsNumber()) {
+      return ReadInt64(value, size);
     }
   }
   return true;

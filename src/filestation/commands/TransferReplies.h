@@ -18,7 +18,7 @@ class CGetUploadIDJson : public ZJsonParserBase {
 
  protected:
   void Reset() override { *this = CGetUploadIDJson(); }
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
   bool ObjectRootRequired() const override { return true; }
 };
 
@@ -33,7 +33,7 @@ class CGetChunkFileSizeJson : public ZJsonParserBase {
 
  protected:
   void Reset() override { *this = CGetChunkFileSizeJson(); }
-  bool ReadMembers(const Json::Value& root) override;
+  bool ReadMembers(const JsonValue& root) override;
 };
 
 }  // namespace vesk
