@@ -1,10 +1,14 @@
 #include "filestation/ParserBase.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <locale>
 #include <memory>
+#include <sstream>
+#include <system_error>
 
 #include "http/Encoding.h"
 
@@ -62,12 +66,43 @@ namespace {
 constexpr int kMaxJsonDepth = 1000;
 
 // jsoncpp's default grammar: comments and trailing commas, anything after the root ignored.
-// Strings are decoded in place in the document's own copy of the text. Real numbers are read
-// to full precision, as jsoncpp reads them.
+// Strings are decoded in place in the document's own copy of the text. Numbers are handed over
+// as their text and converted by ReadNumber: RapidJSON's own full-precision conversion
+// misbehaves on a zero with a large exponent ("0e300"), and its fast one rounds differently
+// from jsoncpp.
 constexpr unsigned kJsonFlags = rapidjson::kParseInsituFlag | rapidjson::kParseCommentsFlag |
                                 rapidjson::kParseTrailingCommasFlag |
                                 rapidjson::kParseStopWhenDoneFlag |
-                                rapidjson::kParseFullPrecisionFlag;
+                                rapidjson::kParseNumbersAsStringsFlag;
+
+// Hands a number to the document with the value jsoncpp's reader gives it: an integer when the
+// text has no fraction or exponent and fits 64 bits (signed when negative), else the correctly
+// rounded double. false for a number beyond a double's range, which jsoncpp refuses. The text
+// is one RapidJSON has checked against JSON's number grammar.
+bool ReadNumber(std::string_view text, rapidjson::Document& document) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  if (text.find_first_of(".eE") == std::string_view::npos) {
+    if (text.front() == '-') {
+      std::int64_t value = 0;
+      const auto [at, error] = std::from_chars(begin, end, value);
+      if (error == std::errc() && at == end) return document.Int64(value);
+    } else {
+      std::uint64_t value = 0;
+      const auto [at, error] = std::from_chars(begin, end, value);
+      if (error == std::errc() && at == end) return document.Uint64(value);
+    }
+  }
+  double value = 0;
+  const auto [at, error] = std::from_chars(begin, end, value);
+  if (error == std::errc() && at == end) return document.Double(value);
+  // Out of range, which is rare: read as jsoncpp reads it, with a stream in the classic locale,
+  // which gives zero or a subnormal for a tiny number and fails on a huge one.
+  std::istringstream stream{std::string(text)};
+  stream.imbue(std::locale::classic());
+  double read = 0;
+  return stream >> read && document.Double(read);
+}
 
 // Hands the reader's events to the document, failing the parse at a value nested deeper than
 // jsoncpp allows.
@@ -81,8 +116,8 @@ class DepthLimit {
   bool Int64(std::int64_t i) { return Value() && document_.Int64(i); }
   bool Uint64(std::uint64_t u) { return Value() && document_.Uint64(u); }
   bool Double(double d) { return Value() && document_.Double(d); }
-  bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
-    return Value() && document_.RawNumber(text, length, copy);
+  bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
+    return Value() && length > 0 && ReadNumber(std::string_view(text, length), document_);
   }
   bool String(const char* text, rapidjson::SizeType length, bool copy) {
     return Value() && document_.String(text, length, copy);

@@ -79,12 +79,15 @@ TEST(JsonDifferential, LenientFormsReadAsJsoncppReadsThem) {
 
 TEST(JsonDifferential, DocumentedDifferencesAreRecognised) {
   // They do differ, and are told apart as documented.
-  for (const char* text : {"[01]", "[+1]", "[-]", "[1.]", "{\"s\":\"\\ud800\\u0041\"}"}) {
+  for (const char* text :
+       {"[01]", "[+1]", "[-]", "[1.]", "{\"s\":\"\\ud800\\u0041\"}", "[0e400]",
+        "{\"a\":1 /* c */ {\"b\":2}", "// c\r[1]", "{\"a\":0 //\n/]}", "[/* c */ ]"}) {
     EXPECT_NE(fuzz::JsonDifference(text), "") << text;
     EXPECT_NE(fuzz::DocumentedJsonDifference(text), "") << text;
   }
   for (const char* text : {"[10]", "[0.5]", "[1e+5]", "[-1]", "{\"s\":\"\\ud83d\\ude00\"}",
-                           "{\"s\":\"01 + -\"}", "/* 01 */ [1]"}) {
+                           "{\"s\":\"01 + -\"}", "/* 01 */ [1]", "[1e300]",
+                           "{\"a\":1 /* c */ ,\"b\":2}", "{\"a\":1 // c\n}", "// c\r\n[1]"}) {
     EXPECT_EQ(fuzz::DocumentedJsonDifference(text), "") << text;
   }
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+
 #include <json/reader.h>
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -66,7 +68,11 @@ TEST(GetIntMember, ConvertsNumbersAndStringsAndGivesZeroOtherwise) {
   const std::string text =
       R"({"int":42,"neg":-7,"big":99999999999,"bigneg":-99999999999,"huge":18446744073709551615,)"
       R"("real":3.9,"negreal":-3.9,"hugereal":1e300,"str":"42abc","negstr":" -8","nodigits":"x",)"
-      R"("empty":"","t":true,"f":false,"null":null,"arr":[5],"obj":{"a":5}})";
+      R"("empty":"","t":true,"f":false,"null":null,"arr":[5],"obj":{"a":5},)"
+      // Numbers at the edges of a double: a zero with a large exponent, one below the range
+      // (zero), and an integer below int64's range.
+      R"("zeroexp":0e300,"zerofracexp":0.0e300,"tiny":7e-400,)"
+      R"("belowint64":-99999999999999999999,"exact":2.99999999999999999999})";
   const std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
   ASSERT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &errors)) << errors;
   ZJsonParserBase::JsonDocument document;
@@ -94,6 +100,11 @@ TEST(GetIntMember, ConvertsNumbersAndStringsAndGivesZeroOtherwise) {
       {"null", 0},
       {"arr", 0},
       {"obj", 0},
+      {"zeroexp", 0},
+      {"zerofracexp", 0},
+      {"tiny", 0},
+      {"belowint64", INT_MIN},
+      {"exact", 3},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ZJsonParserBase::GetIntMember(root, c.name), c.value) << c.name;
@@ -105,6 +116,12 @@ TEST(GetIntMember, ConvertsNumbersAndStringsAndGivesZeroOtherwise) {
   }
   for (const char* notObject : {"arr", "str", "int"}) {
     EXPECT_EQ(ZJsonParserBase::GetIntMember(document.Root()[notObject], "int"), 0);
+  }
+  // A number beyond a double's range fails the parse, as in jsoncpp.
+  for (const char* beyond : {R"({"a":9.9e308})", R"({"a":-9.9e308})", R"([1e400])"}) {
+    ZJsonParserBase::JsonDocument refused;
+    EXPECT_FALSE(ZJsonParserBase::ParseJson(beyond, refused)) << beyond;
+    EXPECT_FALSE(reader->parse(beyond, beyond + std::strlen(beyond), &root, &errors)) << beyond;
   }
 }
 

@@ -80,9 +80,62 @@ std::string Compare(const Json::Value& j, const JsonValue& r, const std::string&
 
 }  // namespace
 
+namespace {
+
+// Whether the number whose integer digits are text[begin, digitsEnd) has more than 308 of them
+// or a positive exponent above 308: RapidJSON refuses such a number, jsoncpp reads it when its
+// value is in a double's range (0e400, 0.001e309). (Out of range, both refuse it; the rule is
+// kept simple.)
+bool HugeNumber(std::string_view text, std::size_t begin, std::size_t digitsEnd) {
+  if (digitsEnd - begin > 308) return true;
+  std::size_t k = digitsEnd;
+  if (k < text.size() && text[k] == '.') {
+    ++k;
+    while (k < text.size() && IsDigit(text[k])) ++k;
+  }
+  if (k >= text.size() || (text[k] != 'e' && text[k] != 'E')) return false;
+  ++k;
+  if (k < text.size() && (text[k] == '+' || text[k] == '-')) {
+    if (text[k] == '-') return false;
+    ++k;
+  }
+  long exponent = 0;
+  for (; k < text.size() && IsDigit(text[k]) && exponent <= 308; ++k)
+    exponent = exponent * 10 + (text[k] - '0');
+  return exponent > 308;
+}
+
+bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Whether the comment at text[start] follows a value and is followed by something other than a
+// comma, a closing brace or another comment: jsoncpp takes any token after a comment in an
+// object for the comma (so that '{"a":1 /*c*/ {"b":2}' reads as {"a":1,"b":2}), RapidJSON
+// refuses it.
+// `last` is the last character outside strings and comments before it ('"' for a string,
+// '\0' for none).
+bool CommentStandsForComma(std::string_view text, std::size_t start, char last) {
+  if (last == '\0' || last == '{' || last == '[' || last == ',' || last == ':') return false;
+  std::size_t after;
+  if (text[start + 1] == '/') {
+    after = text.find_first_of("\r\n", start + 2);
+  } else {
+    after = text.find("*/", start + 2);
+    if (after != std::string_view::npos) after += 2;
+  }
+  if (after == std::string_view::npos) return false;
+  while (after < text.size() && IsJsonSpace(text[after])) ++after;
+  if (after >= text.size()) return false;
+  const char first = text[after];
+  // (In an array the closing bracket is read alike; it is flagged all the same.)
+  return first != ',' && first != '}' && first != '/';
+}
+
+}  // namespace
+
 std::string DocumentedJsonDifference(std::string_view text) {
   enum { Outside, InString, InLineComment, InBlockComment } state = Outside;
   bool lastWasHigh = false;  // the previous escape was a high surrogate
+  char lastToken = '\0';     // the last character outside strings and comments
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     const char next = i + 1 < text.size() ? text[i + 1] : '\0';
@@ -91,11 +144,13 @@ std::string DocumentedJsonDifference(std::string_view text) {
         if (c == '"') {
           state = InString;
           lastWasHigh = false;
-        } else if (c == '/' && next == '/') {
-          state = InLineComment;
-        } else if (c == '/' && next == '*') {
-          state = InBlockComment;
-          ++i;
+        } else if (c == '/' && (next == '/' || next == '*')) {
+          if (CommentStandsForComma(text, i, lastToken)) return "a comment where a comma belongs";
+          if (lastToken == '[') return "a comment right after \"[\"";
+          state = next == '/' ? InLineComment : InBlockComment;
+          if (next == '*') ++i;
+        } else if (c == '/') {
+          return "a \"/\" that begins no comment";
         } else if ((c == '+' || (c == '-' && !IsDigit(next))) &&
                    !(i > 0 && (text[i - 1] == 'e' || text[i - 1] == 'E'))) {
           return "a number with a \"+\" sign or a bare \"-\"";
@@ -108,7 +163,11 @@ std::string DocumentedJsonDifference(std::string_view text) {
             return "a number with a leading zero";
           if (k < text.size() && text[k] == '.' && (k + 1 >= text.size() || !IsDigit(text[k + 1])))
             return "a number ending in \".\"";
+          if (HugeNumber(text, i, k)) return "a number beyond a double's range";
           i = k - 1;
+          lastToken = '0';
+        } else if (!IsJsonSpace(c)) {
+          lastToken = c;
         }
         break;
       case InString:
@@ -128,9 +187,11 @@ std::string DocumentedJsonDifference(std::string_view text) {
           ++i;
         } else if (c == '"') {
           state = Outside;
+          lastToken = '"';
         }
         break;
       case InLineComment:
+        if (c == '\r' && next != '\n') return "a // comment ended by a lone carriage return";
         if (c == '\n' || c == '\r') state = Outside;
         break;
       case InBlockComment:
