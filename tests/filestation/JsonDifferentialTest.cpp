@@ -79,9 +79,9 @@ TEST(JsonDifferential, LenientFormsReadAsJsoncppReadsThem) {
 
 TEST(JsonDifferential, DocumentedDifferencesAreRecognised) {
   // They do differ, and are told apart as documented.
-  for (const char* text :
-       {"[01]", "[+1]", "[-]", "[1.]", "{\"s\":\"\\ud800\\u0041\"}", "[0e400]",
-        "{\"a\":1 /* c */ {\"b\":2}", "// c\r[1]", "{\"a\":0 //\n/]}", "[/* c */ ]"}) {
+  for (const char* text : {"[01]", "[+1]", "[-]", "[1.]", "{\"s\":\"\\ud800\\u0041\"}", "[0e400]",
+                           "{\"a\":1 /* c */ {\"b\":2}", "// c\r[1]", "{\"a\":0 //\n/]}",
+                           "[/* c */ ]", "[1, // c\n]"}) {
     EXPECT_NE(fuzz::JsonDifference(text), "") << text;
     EXPECT_NE(fuzz::DocumentedJsonDifference(text), "") << text;
   }

@@ -111,10 +111,9 @@ bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r
 // comma, a closing brace or another comment: jsoncpp takes any token after a comment in an
 // object for the comma (so that '{"a":1 /*c*/ {"b":2}' reads as {"a":1,"b":2}), RapidJSON
 // refuses it.
-// `last` is the last character outside strings and comments before it ('"' for a string,
-// '\0' for none).
-bool CommentStandsForComma(std::string_view text, std::size_t start, char last) {
-  if (last == '\0' || last == '{' || last == '[' || last == ',' || last == ':') return false;
+// The first character after the comment at text[start] that is not white space, '\0' when
+// there is none (or the comment does not end).
+char FirstAfterComment(std::string_view text, std::size_t start) {
   std::size_t after;
   if (text[start + 1] == '/') {
     after = text.find_first_of("\r\n", start + 2);
@@ -122,12 +121,27 @@ bool CommentStandsForComma(std::string_view text, std::size_t start, char last) 
     after = text.find("*/", start + 2);
     if (after != std::string_view::npos) after += 2;
   }
-  if (after == std::string_view::npos) return false;
+  if (after == std::string_view::npos) return '\0';
   while (after < text.size() && IsJsonSpace(text[after])) ++after;
-  if (after >= text.size()) return false;
-  const char first = text[after];
-  // (In an array the closing bracket is read alike; it is flagged all the same.)
-  return first != ',' && first != '}' && first != '/';
+  return after < text.size() ? text[after] : '\0';
+}
+
+// What jsoncpp makes of the comment at text[start] differently from RapidJSON, "" when
+// nothing; `last` is the last character outside strings and comments before it ('"' for a
+// string, '\0' for none). jsoncpp takes any token after a comment that follows a value in an
+// object for the comma ('{"a":1 /*c*/ {"b":2}' reads as {"a":1,"b":2}), refuses a comment
+// right after "[" in an empty array, and refuses a comment between a trailing comma and the
+// closing bracket; RapidJSON does the opposite each time. (Some of the flagged forms read
+// alike, as a comment before "]" after a value; the rules are kept simple.)
+std::string CommentDifference(std::string_view text, std::size_t start, char last) {
+  const char first = FirstAfterComment(text, start);
+  if (first == '\0') return "";
+  if (last == '[') return "a comment right after \"[\"";
+  if (last == ',') {
+    return first == ']' || first == '}' ? "a comment between a trailing comma and a bracket" : "";
+  }
+  if (last == '\0' || last == '{' || last == ':') return "";
+  return first != ',' && first != '}' && first != '/' ? "a comment where a comma belongs" : "";
 }
 
 }  // namespace
@@ -145,8 +159,8 @@ std::string DocumentedJsonDifference(std::string_view text) {
           state = InString;
           lastWasHigh = false;
         } else if (c == '/' && (next == '/' || next == '*')) {
-          if (CommentStandsForComma(text, i, lastToken)) return "a comment where a comma belongs";
-          if (lastToken == '[') return "a comment right after \"[\"";
+          std::string comment = CommentDifference(text, i, lastToken);
+          if (!comment.empty()) return comment;
           state = next == '/' ? InLineComment : InBlockComment;
           if (next == '*') ++i;
         } else if (c == '/') {

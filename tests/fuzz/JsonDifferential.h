@@ -31,7 +31,7 @@ std::string JsonDifference(std::string_view input);
 // and RapidJSON refuses; and a // comment ended by a lone carriage return, where jsoncpp ends
 // it and RapidJSON reads on to the next line feed; and a "/" that begins no comment, which
 // jsoncpp sometimes passes over; and a comment right after "[", which jsoncpp refuses in an
-// empty array.
+// empty array, or between a trailing comma and the closing bracket, which it refuses too.
 std::string DocumentedJsonDifference(std::string_view input);
 
 }  // namespace vesk::fuzz
