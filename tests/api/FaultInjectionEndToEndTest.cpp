@@ -22,6 +22,7 @@
 #include "emulator/Emulator.h"
 #include "support/DeviceReplies.h"
 #include "support/EmulatedDevice.h"
+#include "support/FileDigest.h"
 #include "support/Notifications.h"
 #include "support/ScriptedServer.h"
 
@@ -30,34 +31,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using vesk::test::FileNotes;
+using vesk::test::FileSize;
 using vesk::test::JsonReply;
 using vesk::test::ScriptedReply;
+using vesk::test::Sha256;
 using vesk::test::XmlReply;
-
-std::string Sha256(const fs::path& path, std::uint64_t length = UINT64_MAX) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> buffer(1 << 16);
-  while (length > 0 && in) {
-    in.read(buffer.data(),
-            static_cast<std::streamsize>(std::min<std::uint64_t>(buffer.size(), length)));
-    const auto n = static_cast<std::uint64_t>(in.gcount());
-    if (n == 0) break;
-    EVP_DigestUpdate(ctx.get(), buffer.data(), n);
-    length -= n;
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_DigestFinal_ex(ctx.get(), digest, &size);
-  return std::string(reinterpret_cast<char*>(digest), size);
-}
-
-std::uint64_t FileSize(const fs::path& path) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  return error ? 0 : size;
-}
 
 // The seed of the random drop points: VESK_FAULT_SEED, or a fresh one. Printed with every
 // failure, so that a failing run can be repeated.
@@ -187,7 +165,7 @@ TEST_F(CutTransfers, EveryFileArrivesWholeHoweverOftenItsConnectionIsCut) {
                 },
                 files);
           },
-          [&] { EXPECT_EQ(Sha256(downloaded), Sha256(uploaded, FileSize(downloaded))); });
+          [&] { EXPECT_EQ(Sha256(downloaded), Sha256(uploaded, 0, FileSize(downloaded))); });
       EXPECT_EQ(Sha256(downloaded), Sha256(source));
 
       // A chunked upload sends what the device does not hold yet; what it holds after a cut is
@@ -215,7 +193,7 @@ TEST_F(CutTransfers, EveryFileArrivesWholeHoweverOftenItsConnectionIsCut) {
           },
           [&] {
             ASSERT_TRUE(fs::exists(held));
-            EXPECT_EQ(Sha256(held), Sha256(source, FileSize(held)));
+            EXPECT_EQ(Sha256(held), Sha256(source, 0, FileSize(held)));
           });
       EXPECT_EQ(Sha256(chunked), Sha256(source));
       fs::remove(uploaded);

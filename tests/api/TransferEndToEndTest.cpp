@@ -19,12 +19,14 @@
 #include "VeskHttp.h"
 #include "emulator/Emulator.h"
 #include "support/EmulatedDevice.h"
+#include "support/FileDigest.h"
 #include "support/Notifications.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using vesk::test::Sha256;
 
 constexpr std::uint64_t kMiB = 1 << 20;
 constexpr std::uint64_t k4GiB = 4ULL << 30;
@@ -41,27 +43,6 @@ void WriteFile(const fs::path& path, std::uint64_t size, unsigned seed = 1) {
     out.write(piece.data(), static_cast<std::streamsize>(n));
     done += n;
   }
-}
-
-// The SHA-256 of bytes [from, from + length) of a file, or of all of it from `from` on.
-std::string Sha256(const fs::path& path, std::uint64_t from = 0, std::uint64_t length = ~0ULL) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(from));
-  std::vector<char> buffer(kMiB);
-  while (length > 0 && in) {
-    in.read(buffer.data(),
-            static_cast<std::streamsize>(std::min<std::uint64_t>(buffer.size(), length)));
-    const auto n = static_cast<std::uint64_t>(in.gcount());
-    if (n == 0) break;
-    EVP_DigestUpdate(ctx.get(), buffer.data(), n);
-    length -= n;
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_DigestFinal_ex(ctx.get(), digest, &size);
-  return std::string(reinterpret_cast<char*>(digest), size);
 }
 
 // The totals of a synchronous transfer; can set a cancel flag once a total passes a mark.

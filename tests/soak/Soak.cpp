@@ -35,12 +35,15 @@
 
 #include "VeskHttp.h"
 #include "emulator/Emulator.h"
+#include "support/FileDigest.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using vesk::test::FileSize;
+using vesk::test::Sha256;
 
 struct Options {
   long operations = 10000;
@@ -76,36 +79,10 @@ std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(),
 
 // ---- files ----
 
-// The SHA-256 of a file's first `length` bytes (all of it by default).
-std::string Sha256(const fs::path& path, std::uint64_t length = UINT64_MAX) {
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> buffer(1 << 16);
-  while (length > 0 && in) {
-    in.read(buffer.data(),
-            static_cast<std::streamsize>(std::min<std::uint64_t>(buffer.size(), length)));
-    const auto n = static_cast<std::uint64_t>(in.gcount());
-    if (n == 0) break;
-    EVP_DigestUpdate(ctx.get(), buffer.data(), n);
-    length -= n;
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_DigestFinal_ex(ctx.get(), digest, &size);
-  return std::string(reinterpret_cast<char*>(digest), size);
-}
-
 void WriteRandomFile(const fs::path& path, std::uint64_t size, std::mt19937_64& rng) {
   std::string bytes(size, '\0');
   for (char& c : bytes) c = static_cast<char>(rng());
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
-}
-
-std::uint64_t FileSize(const fs::path& path) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  return error ? 0 : size;
 }
 
 // The threads of this process that are not the emulator's (libmicrohttpd names its threads
@@ -753,7 +730,7 @@ void Worker::Download() {
     }
     // What a cancelled download kept is the file's beginning.
     ++soak_.stats.filesChecked;
-    Check(kept <= source.size && Sha256(local) == Sha256(source.path, kept),
+    Check(kept <= source.size && Sha256(local) == Sha256(source.path, 0, kept),
           "a cancelled download kept something else than the file's beginning");
   }
   fs::remove(local);
@@ -963,7 +940,7 @@ void Worker::CancelOverlappingRelease() {
   const std::uint64_t kept = FileSize(local);
   soak_.stats.bytesDown += static_cast<long long>(kept);
   ++soak_.stats.filesChecked;
-  Check(Sha256(local) == Sha256(soak_.slowFile, kept),
+  Check(Sha256(local) == Sha256(soak_.slowFile, 0, kept),
         "a cancelled slow download kept something else than the file's beginning");
   fs::remove(local);
   current_ = "idle";

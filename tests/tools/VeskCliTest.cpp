@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "emulator/Emulator.h"
+#include "support/FileDigest.h"
 
 extern char** environ;
 
@@ -34,6 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using vesk::test::Sha256;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kMiB = 1 << 20;
@@ -44,17 +46,6 @@ void WriteFile(const fs::path& path, std::uint64_t size, unsigned seed = 1) {
   for (std::uint64_t i = 0; i < size; ++i)
     data[i] = static_cast<char>((i * 2654435761u) >> 13 ^ seed);
   out << data;
-}
-
-std::string Sha256(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  const std::string data = bytes.str();
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr);
-  return std::string(reinterpret_cast<char*>(digest), size);
 }
 
 Json::Value ParseJson(const std::string& text) {
