@@ -220,13 +220,9 @@ void RequestCore::OnExchangeDone(void* context, WinHttpClient*) {
   static_cast<RequestCore*>(context)->exchangeDone_ = true;
 }
 
-void RequestCore::AwaitExchange() {
+bool RequestCore::Conclude(WinHttpClient& client, bool sent) {
   // Exchanges run on the routine's own thread (WinHttpClient::SetRunOnCallerThread), so the
   // exchange has ended when the send returns.
-}
-
-bool RequestCore::Conclude(WinHttpClient& client, bool sent) {
-  AwaitExchange();
   if (!sent || !exchangeDone_ || !client.HasStatus()) {
     result_ = VESK_HTTP_SEND_FAILED;  // nothing came back: refused, reset, timed out
     return false;

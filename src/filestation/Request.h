@@ -166,7 +166,6 @@ class RequestCore : private PoolJob {
   // The URL of a path after "/cgi-bin/", in UTF-8.
   std::string Url(const std::wstring& path) const;
   void Configure(WinHttpClient& client, RequestHeaders headers, std::uint64_t bodyLength) const;
-  void AwaitExchange();
   bool Conclude(WinHttpClient& client, bool sent);
   static void OnExchangeDone(void* context, WinHttpClient* client);
 
