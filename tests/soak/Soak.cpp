@@ -749,10 +749,12 @@ void Worker::ChunkedUpload() {
   const fs::path copy = deviceDir_ / fs::path(name);
   // Until it is whole: each attempt sends what the device does not hold yet. An attempt
   // cancelled once the device had it all reports the cancel; the device has finished the upload
-  // then and no longer knows its id.
+  // then and no longer knows its id: the next status query says so (705), or, when the device
+  // finished it between that query and the next attempt's data, the device refuses the data
+  // (50). Either way the file must then be whole on the device.
   bool cancelledBefore = false;
   for (int attempt = 0; attempt < 5; ++attempt) {
-    const std::initializer_list<int> alsoFine = {VESK_HTTP_CHUNK_STATUS_5};
+    const std::initializer_list<int> alsoFine = {VESK_HTTP_CHUNK_STATUS_5, VESK_HTTP_SERVER_FAILED};
     const int result = Chance(0.5)
                            ? FileAsync(
                                  "chunked upload", files,
@@ -770,7 +772,8 @@ void Worker::ChunkedUpload() {
                                        id.c_str(), deviceFolder_.c_str(), flag, nullptr, nullptr);
                                  },
                                  cancelledBefore ? alsoFine : std::initializer_list<int>{});
-    if (result == VESK_HTTP_SUCCESS || result == VESK_HTTP_CHUNK_STATUS_5) {
+    if (result == VESK_HTTP_SUCCESS || (cancelledBefore && (result == VESK_HTTP_CHUNK_STATUS_5 ||
+                                                            result == VESK_HTTP_SERVER_FAILED))) {
       soak_.stats.bytesUp += static_cast<long long>(FileSize(local));
       CheckFile(copy, local);
       break;
