@@ -8,6 +8,11 @@
 //                          same 200 GETs (seconds for the batch; also the library's threads)
 //   parse-list             a listing reply of 100 000 entries through the listing parser,
 //                          against jsoncpp parsing the same text into a Json::Value (seconds)
+//   list-100k              one synchronous GetFileList of a folder of 100 000 files, against
+//                          raw libcurl with a reused handle whose reply is parsed into a jsoncpp
+//                          tree and walked for each entry's name and size (entries a second),
+//                          with each side's peak resident memory above idle and the size of the
+//                          list the library returns
 //   upload-1g, download-1g whole-file transfers, against the curl program sending the same
 //                          request (MiB a second), with the library's peak resident memory
 //                          above idle
@@ -20,6 +25,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <json/reader.h>
+#include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -32,6 +38,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -77,8 +84,10 @@ long StatusField(const char* name) {
 long ResidentKiB() { return StatusField("VmRSS"); }
 long PeakResidentKiB() { return StatusField("VmHWM"); }
 long Threads() { return StatusField("Threads"); }
-// Starts the peak afresh from the present size.
+// Starts the peak afresh from the present size, after handing freed memory back to the system
+// so that what an earlier round freed does not hide this round's growth.
 void ResetPeak() {
+  malloc_trim(0);
   std::ofstream out("/proc/self/clear_refs");
   out << "5";
 }
@@ -359,6 +368,91 @@ void ParseList(const Options& o) {
   Compare("parse-list", "s", o.rounds, library, baseline);
 }
 
+// The heap a listing occupies: the records and the texts they hold beyond the strings' own
+// in-place storage (each allocation rounded up as the C library rounds it).
+std::size_t ListBytes(const std::vector<CVeskHttpFileEntry>& list) {
+  const auto text = [](const wchar_t* t) -> std::size_t {
+    const std::size_t chars = std::wcslen(t);
+    if (chars < 16 / sizeof(wchar_t)) return 0;
+    return ((chars + 1) * sizeof(wchar_t) + 8 + 15) / 16 * 16;
+  };
+  std::size_t bytes = list.capacity() * sizeof(CVeskHttpFileEntry);
+  for (const CVeskHttpFileEntry& e : list) bytes += text(e.GetFilePath()) + text(e.GetFileName());
+  return bytes;
+}
+
+void List100k(const Setup& s, const Options& o) {
+  constexpr int kEntries = 100000;
+  const fs::path folder = s.base / "root" / "Public" / "big";
+  fs::create_directories(folder);
+  for (int i = 1; i <= kEntries; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "file-%06d.txt", i);
+    std::ofstream{folder / name};
+  }
+  CVeskHttpServer server(CVeskHttpServerInfo(L"127.0.0.1", L"admin", L"admin", 0, L""));
+  server.SetFileStationPortNum(s.port);
+  if (server.Login(VESK_HTTP_STATION_FILE_STATION) != VESK_HTTP_SUCCESS) Die("library login");
+  IVeskHttpFileStation* files = server.OpenFileStation();
+  const int rounds = std::max(1, std::min(o.rounds, 3));
+  long libraryPeak = 0, baselinePeak = 0;
+  std::size_t listBytes = 0;
+  const auto library = [&] {
+    ResetPeak();
+    const long idle = ResidentKiB();
+    const auto start = Clock::now();
+    double seconds = 0;
+    {
+      std::vector<CVeskHttpFileEntry> list;
+      if (files->GetFileList(L"/Public/big", 0, kEntries, nullptr, &list) != VESK_HTTP_SUCCESS ||
+          list.size() != kEntries)
+        Die("library listing");
+      seconds = Seconds(Clock::now() - start);
+      listBytes = ListBytes(list);
+    }
+    libraryPeak = std::max(libraryPeak, PeakResidentKiB() - idle);
+    return kEntries / seconds;
+  };
+  Easy raw;
+  raw.Get(s.Url(false) + "utilRequest.cgi?func=get_list&sid=" + s.sid +
+          "&is_iso=0&list_mode=all&path=%2FPublic%2Fbig&dir=ASC&limit=" + std::to_string(kEntries) +
+          "&sort=filename&start=0");
+  const auto baseline = [&] {
+    ResetPeak();
+    const long idle = ResidentKiB();
+    const auto start = Clock::now();
+    double seconds = 0;
+    {
+      if (!raw.Perform()) Die("raw listing");
+      Json::CharReaderBuilder builder;
+      std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+      Json::Value root;
+      std::string errors;
+      if (!reader->parse(raw.reply.data(), raw.reply.data() + raw.reply.size(), &root, &errors))
+        Die("jsoncpp");
+      // What a caller reads of each entry: its name and size.
+      std::size_t names = 0;
+      long long sizes = 0;
+      for (const Json::Value& entry : root["datas"]) {
+        names += entry["filename"].asString().size();
+        sizes += entry["filesize"].asInt64();
+      }
+      if (root["datas"].size() != kEntries || names == 0 || sizes != 0) Die("raw listing entries");
+      seconds = Seconds(Clock::now() - start);
+      std::string().swap(raw.reply);
+    }
+    baselinePeak = std::max(baselinePeak, PeakResidentKiB() - idle);
+    return kEntries / seconds;
+  };
+  Compare("list-100k", "entries/s", rounds, library, baseline);
+  std::printf(
+      "list-100k    peak resident memory above idle: library %.1f MiB, baseline %.1f MiB; "
+      "the returned list holds %.1f MiB\n",
+      libraryPeak / 1024.0, baselinePeak / 1024.0, listBytes / 1048576.0);
+  server.CloseFileStation(&files);
+  fs::remove_all(folder);
+}
+
 void WriteFile(const fs::path& path, std::uint64_t size) {
   std::ofstream out(path, std::ios::binary);
   std::string piece(1 << 20, '\0');
@@ -508,6 +602,7 @@ int main(int argc, char** argv) {
     if (wanted("stat-https")) StatLoop(s, o, true);
     if (wanted("list-async")) ListAsync(s, o);
     if (wanted("parse-list")) ParseList(o);
+    if (wanted("list-100k")) List100k(s, o);
     if (wanted("upload-1g") || wanted("download-1g")) Transfers(s, o);
   }
   curl_global_cleanup();

@@ -145,6 +145,9 @@ class FileTree {
   // Resolves an entry of a folder; false (and no refusal) for entries listings leave out.
   bool Describe(const std::filesystem::path& folder, const std::string& name, TreeItem* item,
                 long long* refusal) const;
+  // The same for an entry whose own status (as lstat gives it) has been read already.
+  bool Describe(const std::filesystem::path& folder, const std::string& name, struct stat info,
+                TreeItem* item, long long* refusal) const;
 
   std::filesystem::path root_;  // canonical; empty without a tree
 };

@@ -62,6 +62,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "emulator/FileTree.h"
@@ -128,16 +129,40 @@ Page ReadPage(const FieldSet& fields) {
 
 // --- Entries --------------------------------------------------------------------------------
 
-// ASCII letters without case, ties broken by the bytes so that the order is total.
-bool NameBefore(const std::string& a, const std::string& b) {
-  const std::string foldedA = AsciiLower(a), foldedB = AsciiLower(b);
-  return foldedA != foldedB ? foldedA < foldedB : a < b;
-}
+// The items in name order: ASCII letters without case, ties broken by the bytes so that the
+// order is total; descending reverses it. Each name is folded once, into one text shared by
+// all, and the sort moves small keys instead of the items.
+std::vector<const TreeItem*> SortByName(const std::vector<TreeItem>& items, bool descending) {
+  std::size_t bytes = 0;
+  for (const TreeItem& item : items) bytes += item.name.size();
+  std::string names;
+  names.reserve(bytes);
+  for (const TreeItem& item : items) names += item.name;
+  const std::string folded = AsciiLower(names);
 
-void SortByName(std::vector<TreeItem>& items, bool descending) {
-  std::sort(items.begin(), items.end(), [descending](const TreeItem& a, const TreeItem& b) {
-    return descending ? NameBefore(b.name, a.name) : NameBefore(a.name, b.name);
+  struct Key {
+    std::string_view folded;
+    const TreeItem* item;
+  };
+  std::vector<Key> keys;
+  keys.reserve(items.size());
+  std::size_t offset = 0;
+  for (const TreeItem& item : items) {
+    keys.push_back({std::string_view(folded).substr(offset, item.name.size()), &item});
+    offset += item.name.size();
+  }
+  const auto before = [](const Key& a, const Key& b) {
+    const int order = a.folded.compare(b.folded);
+    return order != 0 ? order < 0 : a.item->name < b.item->name;
+  };
+  std::sort(keys.begin(), keys.end(), [descending, &before](const Key& a, const Key& b) {
+    return descending ? before(b, a) : before(a, b);
   });
+
+  std::vector<const TreeItem*> sorted;
+  sorted.reserve(keys.size());
+  for (const Key& key : keys) sorted.push_back(key.item);
+  return sorted;
 }
 
 // The name of a user or group id by the reentrant lookup, with a buffer that grows as the
@@ -185,40 +210,75 @@ std::string TimeText(time_t seconds) {
   return text;
 }
 
-bool IsArchive(const std::string& name) {
-  static const char* const kExtensions[] = {".zip", ".7z",  ".rar", ".tar", ".gz",
-                                            ".tgz", ".bz2", ".xz",  ".tbz2"};
-  const std::string folded = AsciiLower(name);
-  return std::any_of(std::begin(kExtensions), std::end(kExtensions), [&](const char* extension) {
-    return folded.size() > std::string_view(extension).size() && folded.ends_with(extension);
+// An archive by its extension, whatever the case of its letters.
+bool IsArchive(std::string_view name) {
+  static constexpr std::string_view kExtensions[] = {".zip", ".7z",  ".rar", ".tar", ".gz",
+                                                     ".tgz", ".bz2", ".xz",  ".tbz2"};
+  return std::any_of(std::begin(kExtensions), std::end(kExtensions), [&](std::string_view ext) {
+    if (name.size() <= ext.size()) return false;
+    const std::string_view tail = name.substr(name.size() - ext.size());
+    return std::equal(tail.begin(), tail.end(), ext.begin(), [](char c, char lower) {
+      return (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == lower;
+    });
   });
 }
 
-JsonObject Entry(const TreeItem& item, IdNames& names) {
-  const struct stat& info = item.info;
-  const unsigned mode = info.st_mode;
-  const long long privilege = ((mode >> 6) & 7) * 100 + ((mode >> 3) & 7) * 10 + (mode & 7);
-  return JsonObject()
-      .Add("filename", item.name)
-      .Add("isfolder", item.Folder() ? 1LL : 0LL)
-      .Add("filesize", item.Folder() ? 0LL : static_cast<long long>(info.st_size))
-      .Add("group", names.Group(info.st_gid))
-      .Add("owner", names.User(info.st_uid))
-      .Add("iscommpressed", !item.Folder() && IsArchive(item.name) ? 1LL : 0LL)
-      .Add("privilege", privilege)
-      .Add("mt", TimeText(info.st_mtime))
-      .Add("epochmt", std::max<long long>(1, info.st_mtime));
+// Writes ENTRY objects. Owner and group names are looked up once per reply, and a time is
+// formatted once for a run of entries that share it (the files of a folder often do).
+class EntryWriter {
+ public:
+  void Write(JsonWriter& out, const TreeItem& item) {
+    const struct stat& info = item.info;
+    const unsigned mode = info.st_mode;
+    const long long privilege = ((mode >> 6) & 7) * 100 + ((mode >> 3) & 7) * 10 + (mode & 7);
+    out.OpenObject()
+        .Add("filename", item.name)
+        .Add("isfolder", item.Folder() ? 1LL : 0LL)
+        .Add("filesize", item.Folder() ? 0LL : static_cast<long long>(info.st_size))
+        .Add("group", names_.Group(info.st_gid))
+        .Add("owner", names_.User(info.st_uid))
+        .Add("iscommpressed", !item.Folder() && IsArchive(item.name) ? 1LL : 0LL)
+        .Add("privilege", privilege)
+        .Add("mt", Time(info.st_mtime))
+        .Add("epochmt", std::max<long long>(1, info.st_mtime))
+        .Close();
+  }
+
+ private:
+  const std::string& Time(time_t seconds) {
+    if (!time_ || *time_ != seconds) {
+      time_ = seconds;
+      timeText_ = TimeText(seconds);
+    }
+    return timeText_;
+  }
+
+  IdNames names_;
+  std::optional<time_t> time_;
+  std::string timeText_;
+};
+
+// The room a page of entries takes, about: the names and the members around each.
+std::size_t PageBytes(const std::vector<const TreeItem*>& sorted, std::size_t begin,
+                      std::size_t end) {
+  constexpr std::size_t kEntryBytes = 192;  // an entry's members but its name, and some slack
+  std::size_t bytes = 64;
+  for (std::size_t i = begin; i < end; ++i) bytes += kEntryBytes + sorted[i]->name.size();
+  return bytes;
 }
 
-httpd::Response Listing(std::vector<TreeItem> items, const Page& page) {
-  SortByName(items, page.descending);
-  const std::size_t begin = std::min(page.start, items.size());
-  const std::size_t end = std::min(items.size(), begin + page.limit.value_or(items.size()));
-  IdNames names;
-  JsonArray datas;
-  for (std::size_t i = begin; i < end; ++i) datas.Add(Entry(items[i], names));
-  return JsonReply(
-      JsonObject().Add("total", static_cast<long long>(items.size())).Add("datas", datas));
+// {"total":T,"datas":[ENTRY,...]}: the page of the sorted items, written straight into the
+// reply's text.
+httpd::Response Listing(const std::vector<TreeItem>& items, const Page& page) {
+  const std::vector<const TreeItem*> sorted = SortByName(items, page.descending);
+  const std::size_t begin = std::min(page.start, sorted.size());
+  const std::size_t end = std::min(sorted.size(), begin + page.limit.value_or(sorted.size()));
+  JsonWriter reply;
+  reply.Reserve(PageBytes(sorted, begin, end));
+  reply.OpenObject().Add("total", static_cast<long long>(sorted.size())).OpenArray("datas");
+  EntryWriter entries;
+  for (std::size_t i = begin; i < end; ++i) entries.Write(reply, *sorted[i]);
+  return JsonReply(reply);
 }
 
 // --- Endpoints ------------------------------------------------------------------------------
@@ -236,12 +296,11 @@ httpd::Response GetTree(const Call& call, const FileTree& tree) {
     parent = node.substr(0, node.find_last_not_of('/') + 1);
     if (!parent.empty() && parent.front() != '/') parent.insert(parent.begin(), '/');
   }
-  SortByName(folders, false);
   JsonArray nodes;
-  for (const TreeItem& folder : folders) {
+  for (const TreeItem* folder : SortByName(folders, false)) {
     nodes.Add(JsonObject()
-                  .Add("id", parent + "/" + folder.name)
-                  .Add("text", folder.name)
+                  .Add("id", parent + "/" + folder->name)
+                  .Add("text", folder->name)
                   .Add("iconCls", "folder"));
   }
   return JsonReply(nodes);
@@ -266,9 +325,10 @@ httpd::Response Stat(const Call& call, const FileTree& tree) {
   }
   TreeItem item = tree.Item(tree.Folder(path, Top::Allow), name);
   if (mtime) tree.SetModifyTime(item, *mtime);
-  IdNames names;
-  return JsonReply(
-      JsonObject().Add("total", 1LL).Add("datas", JsonArray().Add(Entry(item, names))));
+  JsonWriter reply;
+  reply.OpenObject().Add("total", 1LL).OpenArray("datas");
+  EntryWriter().Write(reply, item);
+  return JsonReply(reply);
 }
 
 httpd::Response Search(const Call& call, const FileTree& tree) {

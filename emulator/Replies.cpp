@@ -1,5 +1,7 @@
 #include "emulator/Replies.h"
 
+#include <algorithm>
+
 #include "emulator/Wire.h"
 
 namespace vesk::emulator {
@@ -15,23 +17,46 @@ httpd::Response TextReply(int status, const char* contentType, std::string body)
   return response;
 }
 
+// Appends text as a JSON string. Most texts need no escape and are copied as they are; the
+// others take JsonString's escapes.
+void AppendJsonString(std::string& out, std::string_view text) {
+  const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
+    return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+  });
+  if (!plain) {
+    out += JsonString(text);
+    return;
+  }
+  out += '"';
+  out += text;
+  out += '"';
+}
+
+void AppendMember(std::string& out, std::string_view name) {
+  AppendJsonString(out, name);
+  out += ':';
+}
+
 }  // namespace
 
 JsonObject& JsonObject::Add(std::string_view name, long long value) {
   if (!members_.empty()) members_ += ',';
-  members_ += JsonString(name) + ':' + std::to_string(value);
+  AppendMember(members_, name);
+  members_ += std::to_string(value);
   return *this;
 }
 
 JsonObject& JsonObject::Add(std::string_view name, std::string_view text) {
   if (!members_.empty()) members_ += ',';
-  members_ += JsonString(name) + ':' + JsonString(text);
+  AppendMember(members_, name);
+  AppendJsonString(members_, text);
   return *this;
 }
 
 JsonObject& JsonObject::Add(std::string_view name, const JsonArray& array) {
   if (!members_.empty()) members_ += ',';
-  members_ += JsonString(name) + ':' + array.Text();
+  AppendMember(members_, name);
+  members_ += array.Text();
   return *this;
 }
 
@@ -44,6 +69,60 @@ JsonArray& JsonArray::Add(const JsonObject& element) {
 }
 
 std::string JsonArray::Text() const { return '[' + elements_ + ']'; }
+
+void JsonWriter::Next() {
+  if (!first_) text_ += ',';
+  first_ = false;
+}
+
+void JsonWriter::Name(std::string_view name) {
+  Next();
+  AppendMember(text_, name);
+}
+
+JsonWriter& JsonWriter::OpenObject() {
+  Next();
+  text_ += '{';
+  closers_ += '}';
+  first_ = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::OpenArray(std::string_view name) {
+  Name(name);
+  text_ += '[';
+  closers_ += ']';
+  first_ = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::Close() {
+  if (closers_.empty()) return *this;
+  text_ += closers_.back();
+  closers_.pop_back();
+  first_ = false;
+  return *this;
+}
+
+JsonWriter& JsonWriter::Add(std::string_view name, long long value) {
+  Name(name);
+  text_ += std::to_string(value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Add(std::string_view name, std::string_view text) {
+  Name(name);
+  AppendJsonString(text_, text);
+  return *this;
+}
+
+std::string JsonWriter::Take() {
+  while (!closers_.empty()) Close();
+  std::string text;
+  text.swap(text_);
+  first_ = true;
+  return text;
+}
 
 void XmlWriter::Indent() { text_.append(2 * open_.size(), ' '); }
 
@@ -96,6 +175,10 @@ httpd::Response JsonReply(const JsonObject& object) {
 
 httpd::Response JsonReply(const JsonArray& array) {
   return TextReply(200, "application/json; charset=\"UTF-8\"", array.Text());
+}
+
+httpd::Response JsonReply(JsonWriter& text) {
+  return TextReply(200, "application/json; charset=\"UTF-8\"", text.Take());
 }
 
 httpd::Response XmlReply(XmlWriter& document) {

@@ -4,6 +4,7 @@
 #ifndef VESK_EMULATOR_REPLIES_H
 #define VESK_EMULATOR_REPLIES_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,32 @@ class JsonArray {
   std::string elements_;
 };
 
+// A JSON text written straight into one string, for replies too large to assemble from
+// JsonObject and JsonArray, which copy every part into the next: OpenObject, OpenArray and
+// Close nest, and the commas between members and elements come by themselves. Members (Add,
+// OpenArray with a name) go into an open object, objects into an open array or at the top.
+class JsonWriter {
+ public:
+  // Makes room for a text of about this many bytes.
+  void Reserve(std::size_t bytes) { text_.reserve(bytes); }
+  JsonWriter& OpenObject();
+  JsonWriter& OpenArray(std::string_view name);
+  JsonWriter& Close();
+  JsonWriter& Add(std::string_view name, long long value);
+  JsonWriter& Add(std::string_view name, std::string_view text);
+  // The text, with everything still open closed; the writer is left empty.
+  std::string Take();
+
+ private:
+  // The comma before a member or element that is not the first of its container.
+  void Next();
+  void Name(std::string_view name);
+
+  std::string text_;
+  std::string closers_;  // the closing bracket of each open container, the innermost last
+  bool first_ = true;    // nothing written yet into the innermost open container
+};
+
 // An XML document written element by element: Open and Close nest, Leaf adds an element
 // holding only text. The XML declaration comes first.
 class XmlWriter {
@@ -57,6 +84,7 @@ class XmlWriter {
 // 200 replies.
 httpd::Response JsonReply(const JsonObject& object);
 httpd::Response JsonReply(const JsonArray& array);
+httpd::Response JsonReply(JsonWriter& text);
 httpd::Response XmlReply(XmlWriter& document);
 // An HTTP error with a one-line plain-text reason.
 httpd::Response ErrorReply(int status, std::string_view reason);

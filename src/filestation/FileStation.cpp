@@ -106,9 +106,16 @@ namespace {
 
 std::wstring Text(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
 
+// A finished request's records go to the caller's list: handed over whole to an empty list (a
+// long listing is then never copied), appended to one that holds records already.
 template <typename Record>
-void AppendTo(std::vector<Record>* list, const std::vector<Record>& entries) {
-  if (list) list->insert(list->end(), entries.begin(), entries.end());
+void AppendTo(std::vector<Record>* list, std::vector<Record>& entries) {
+  if (!list) return;
+  if (list->empty()) {
+    list->swap(entries);
+  } else {
+    list->insert(list->end(), entries.begin(), entries.end());
+  }
 }
 
 void FillList(FSRequestDescriptor& d, const wchar_t* folder, long long start, long long limit) {

@@ -3,4 +3,5 @@
 #pragma once
 
 #include <rapidjson/document.h>
+#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>

@@ -75,72 +75,75 @@ constexpr unsigned kJsonFlags = rapidjson::kParseInsituFlag | rapidjson::kParseC
                                 rapidjson::kParseStopWhenDoneFlag |
                                 rapidjson::kParseNumbersAsStringsFlag;
 
-// Hands a number to the document with the value jsoncpp's reader gives it: an integer when the
-// text has no fraction or exponent and fits 64 bits (signed when negative), else the correctly
+// Hands a number to the sink with the value jsoncpp's reader gives it: an integer when the text
+// has no fraction or exponent and fits 64 bits (signed when negative), else the correctly
 // rounded double. false for a number beyond a double's range, which jsoncpp refuses. The text
 // is one RapidJSON has checked against JSON's number grammar.
-bool ReadNumber(std::string_view text, rapidjson::Document& document) {
+template <typename Sink>
+bool ReadNumber(std::string_view text, Sink& sink) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   if (text.find_first_of(".eE") == std::string_view::npos) {
     if (text.front() == '-') {
       std::int64_t value = 0;
       const auto [at, error] = std::from_chars(begin, end, value);
-      if (error == std::errc() && at == end) return document.Int64(value);
+      if (error == std::errc() && at == end) return sink.Int64(value);
     } else {
       std::uint64_t value = 0;
       const auto [at, error] = std::from_chars(begin, end, value);
-      if (error == std::errc() && at == end) return document.Uint64(value);
+      if (error == std::errc() && at == end) return sink.Uint64(value);
     }
   }
   double value = 0;
   const auto [at, error] = std::from_chars(begin, end, value);
-  if (error == std::errc() && at == end) return document.Double(value);
+  if (error == std::errc() && at == end) return sink.Double(value);
   // Out of range, which is rare: read as jsoncpp reads it, with a stream in the classic locale,
   // which gives zero or a subnormal for a tiny number and fails on a huge one.
   std::istringstream stream{std::string(text)};
   stream.imbue(std::locale::classic());
   double read = 0;
-  return stream >> read && document.Double(read);
+  return stream >> read && sink.Double(read);
 }
 
-// Hands the reader's events to the document, failing the parse at a value nested deeper than
+// Hands the reader's events to a sink (a document, or the events of a one-pass reader),
+// converting numbers with ReadNumber and failing the parse at a value nested deeper than
 // jsoncpp allows.
+template <typename Sink>
 class DepthLimit {
  public:
-  explicit DepthLimit(rapidjson::Document& document) : document_(document) {}
-  bool Null() { return Value() && document_.Null(); }
-  bool Bool(bool b) { return Value() && document_.Bool(b); }
-  bool Int(int i) { return Value() && document_.Int(i); }
-  bool Uint(unsigned u) { return Value() && document_.Uint(u); }
-  bool Int64(std::int64_t i) { return Value() && document_.Int64(i); }
-  bool Uint64(std::uint64_t u) { return Value() && document_.Uint64(u); }
-  bool Double(double d) { return Value() && document_.Double(d); }
+  explicit DepthLimit(Sink& sink) : sink_(sink) {}
+  bool Null() { return Value() && sink_.Null(); }
+  bool Bool(bool b) { return Value() && sink_.Bool(b); }
+  bool Int(int i) { return Value() && sink_.Int64(i); }
+  bool Uint(unsigned u) { return Value() && sink_.Uint64(u); }
+  bool Int64(std::int64_t i) { return Value() && sink_.Int64(i); }
+  bool Uint64(std::uint64_t u) { return Value() && sink_.Uint64(u); }
+  bool Double(double d) { return Value() && sink_.Double(d); }
   bool RawNumber(const char* text, rapidjson::SizeType length, bool) {
-    return Value() && length > 0 && ReadNumber(std::string_view(text, length), document_);
+    return Value() && length > 0 && ReadNumber(std::string_view(text, length), sink_);
   }
   bool String(const char* text, rapidjson::SizeType length, bool copy) {
-    return Value() && document_.String(text, length, copy);
+    return Value() && sink_.String(text, length, copy);
   }
   bool Key(const char* text, rapidjson::SizeType length, bool copy) {
-    return document_.Key(text, length, copy);
+    return sink_.Key(text, length, copy);
   }
-  bool StartObject() { return Value() && ++open_ && document_.StartObject(); }
+  bool StartObject() { return Value() && ++open_ && sink_.StartObject(); }
   bool EndObject(rapidjson::SizeType members) {
     --open_;
-    return document_.EndObject(members);
+    return sink_.EndObject(members);
   }
-  bool StartArray() { return Value() && ++open_ && document_.StartArray(); }
+  bool StartArray() { return Value() && ++open_ && sink_.StartArray(); }
   bool EndArray(rapidjson::SizeType elements) {
     --open_;
-    return document_.EndArray(elements);
+    return sink_.EndArray(elements);
   }
 
  private:
   // A value inside `open_` containers sits at depth open_ + 1 (the root at 1).
   bool Value() const { return open_ < kMaxJsonDepth; }
 
-  rapidjson::Document& document_;
+  Sink& sink_;
   int open_ = 0;
 };
 
@@ -150,11 +153,48 @@ bool ParseInPlace(char* text, rapidjson::Document& document, rapidjson::ParseRes
   const auto generate = [&](rapidjson::Document& d) {
     rapidjson::InsituStringStream stream(text);
     rapidjson::Reader reader;
-    DepthLimit limit(d);
+    DepthLimit<rapidjson::Document> limit(d);
     result = reader.Parse<kJsonFlags>(stream, limit);
     return !result.IsError();
   };
   document.Populate(generate);
+  return !result.IsError();
+}
+
+// The reader's events as ZJsonParserBase::JsonEvents, scalars as values of the tree's type.
+class EventsSink {
+ public:
+  explicit EventsSink(ZJsonParserBase::JsonEvents& events) : events_(events) {}
+  bool Null() { return events_.Value(JsonValue()); }
+  bool Bool(bool b) { return events_.Value(JsonValue(b)); }
+  bool Int64(std::int64_t i) { return events_.Value(JsonValue(i)); }
+  bool Uint64(std::uint64_t u) { return events_.Value(JsonValue(u)); }
+  bool Double(double d) { return events_.Value(JsonValue(d)); }
+  bool String(const char* text, rapidjson::SizeType length, bool) {
+    return events_.Value(JsonValue(rapidjson::StringRef(text, length)));
+  }
+  bool Key(const char* text, rapidjson::SizeType length, bool) {
+    return events_.Key(std::string_view(text, length));
+  }
+  bool StartObject() { return events_.StartObject(); }
+  bool EndObject(rapidjson::SizeType) { return events_.End(); }
+  bool StartArray() { return events_.StartArray(); }
+  bool EndArray(rapidjson::SizeType) { return events_.End(); }
+
+ private:
+  ZJsonParserBase::JsonEvents& events_;
+};
+
+// Reads text (which need not end in a NUL) into the events, with the grammar of ParseInPlace
+// but the strings decoded into the reader's own buffer: the text is not changed or copied.
+bool ReadEvents(std::string_view text, ZJsonParserBase::JsonEvents& events,
+                rapidjson::ParseResult& result) {
+  constexpr unsigned kFlags = kJsonFlags & ~rapidjson::kParseInsituFlag;
+  rapidjson::MemoryStream stream(text.data(), text.size());
+  rapidjson::Reader reader;
+  EventsSink sink(events);
+  DepthLimit<EventsSink> limit(sink);
+  result = reader.Parse<kFlags>(stream, limit);
   return !result.IsError();
 }
 
@@ -227,21 +267,35 @@ int ZJsonParserBase::Parse(std::string_view utf8) {
   return -1;
 }
 
+namespace {
+
+// RapidJSON takes no control character raw inside a string; jsoncpp does, and so do the
+// parsers: text that failed on one is read again with those characters escaped.
+bool FailedOnRawControl(std::string_view text, const rapidjson::ParseResult& result) {
+  const std::size_t at = result.Offset();
+  return result.Code() == rapidjson::kParseErrorStringEscapeInvalid && at < text.size() &&
+         static_cast<unsigned char>(text[at]) < 0x20;
+}
+
+// The reply as the parsers read it: up to its first NUL, without a leading byte-order mark
+// (which jsoncpp skips).
+std::string_view ReplyJson(std::string_view utf8) {
+  std::string_view text = UpToNul(utf8);
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  return text;
+}
+
+}  // namespace
+
 bool ZJsonParserBase::ParseJson(std::string_view utf8, JsonDocument& document) {
   try {
-    std::string_view text = UpToNul(utf8);
-    // A byte-order mark is skipped, as jsoncpp does.
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    const std::string_view text = ReplyJson(utf8);
     document.text_.assign(text);
     rapidjson::ParseResult result;
     if (!ParseInPlace(document.text_.data(), document.document_, result)) {
-      // RapidJSON takes no control character raw inside a string; jsoncpp does, and so do the
-      // parsers: such text is read again with those characters escaped. (The failed parse has
-      // changed the copy in place, so the escapes are made from the original.)
-      const std::size_t at = result.Offset();
-      if (result.Code() != rapidjson::kParseErrorStringEscapeInvalid || at >= text.size() ||
-          static_cast<unsigned char>(text[at]) >= 0x20)
-        return false;
+      // The failed parse has changed the copy in place, so the escapes are made from the
+      // original.
+      if (!FailedOnRawControl(text, result)) return false;
       document.text_ = EscapeControlsInStrings(text);
       document.document_.SetNull();
       if (!ParseInPlace(document.text_.data(), document.document_, result)) return false;
@@ -249,6 +303,19 @@ bool ZJsonParserBase::ParseJson(std::string_view utf8, JsonDocument& document) {
     return true;
   } catch (const std::exception&) {
     // Running out of memory: not parsed.
+    return false;
+  }
+}
+
+bool ZJsonParserBase::ReadJsonEvents(std::string_view utf8, JsonEvents& events) {
+  try {
+    const std::string_view text = ReplyJson(utf8);
+    rapidjson::ParseResult result;
+    if (ReadEvents(text, events, result)) return true;
+    if (!FailedOnRawControl(text, result)) return false;
+    events.Restart();
+    return ReadEvents(EscapeControlsInStrings(text), events, result);
+  } catch (const std::exception&) {
     return false;
   }
 }

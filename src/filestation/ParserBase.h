@@ -77,6 +77,29 @@ class ZJsonParserBase {
   // last. false on a syntax error or deeper nesting; the document is then empty.
   static bool ParseJson(std::string_view utf8, JsonDocument& document);
 
+  // A reply read in one pass, value by value, for replies too large to hold whole as a tree.
+  // The events come in document order; a string value's bytes live only during its call.
+  // Returning false from an event fails the read.
+  class JsonEvents {
+   public:
+    virtual ~JsonEvents() = default;
+    // The text is read again from its start: forget every event received so far.
+    virtual void Restart() = 0;
+    // A null, boolean, number or string: an array element, a member's value or the root.
+    virtual bool Value(const JsonValue& value) = 0;
+    // The name of the object member whose value comes next.
+    virtual bool Key(std::string_view name) = 0;
+    virtual bool StartObject() = 0;
+    virtual bool StartArray() = 0;
+    // The end of the innermost open object or array.
+    virtual bool End() = 0;
+  };
+
+  // Reads the text with the rules of ParseJson, handing each value to the events as it is
+  // read, without copying the text or building a tree. false on a syntax error or deeper
+  // nesting (after which the events may have seen part of the text).
+  static bool ReadJsonEvents(std::string_view utf8, JsonEvents& events);
+
  protected:
   ZJsonParserBase() = default;
   ZJsonParserBase(const ZJsonParserBase&) = default;

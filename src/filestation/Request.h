@@ -136,6 +136,8 @@ class RequestCore : private PoolJob {
   // after every piece of the file.
   bool CallWithFile(const HttpCall& call, const FileTransfer& transfer);
   const std::string& ReplyText() const { return replyText_; }
+  // Frees the reply's text once it has been read.
+  void DiscardReply() { std::string().swap(replyText_); }
   // true when the cancel flag reads 1: the request has been cancelled.
   bool Cancelled() const;
   // true when the cancel flag reads anything but 0: the request is to stop.

@@ -1,6 +1,7 @@
 #include "http/WinHttpClient.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cwctype>
 #include <utility>
@@ -89,6 +90,28 @@ bool CrackUrl(const std::string& url, CrackedUrl& out) {
   if (number < 1 || number > 65535) return false;
   out.port = static_cast<unsigned short>(number);
   return true;
+}
+
+// The Content-Length a reply head announces; none when it has no such line or a value that is
+// not a decimal number.
+std::optional<std::uint64_t> ContentLength(std::string_view head) {
+  std::size_t start = 0;
+  while (start < head.size()) {
+    std::size_t end = head.find('\n', start);
+    if (end == std::string_view::npos) end = head.size();
+    const std::string_view line = head.substr(start, end - start);
+    start = end + 1;
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos ||
+        !EqualsNoCase(Trim(line.substr(0, colon)), "Content-Length"))
+      continue;
+    const std::string_view value = Trim(line.substr(colon + 1));
+    std::uint64_t length = 0;
+    const auto [at, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+    if (error == std::errc() && at == value.data() + value.size() && !value.empty()) return length;
+    return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -290,6 +313,13 @@ void WinHttpClient::OnHeaders(int status, const std::string& rawHeaders) {
   received_.clear();
   // A download writes only the file's own bytes: an error page never lands in the file.
   writeToFile_ = fileMode_ && !head_.set && !tail_.set && status == 200;
+  // A reply kept in memory takes its announced length at once (within the limit on replies
+  // in memory) rather than growing by doubling, which would hold it up to three times over.
+  if (!fileMode_) {
+    if (const std::optional<std::uint64_t> length = ContentLength(rawHeaders))
+      received_.reserve(
+          static_cast<std::size_t>(std::min<std::uint64_t>(*length, kMaxReplyInMemory)));
+  }
 }
 
 bool WinHttpClient::WriteToFile(const char* data, std::size_t size) {

@@ -258,6 +258,59 @@ TEST(FileTreeTest, ListsAFolderPageByPage) {
   EXPECT_EQ(count["datas"][0]["filename"], expected.front());
 }
 
+// Names that need escapes in the reply, punctuation that folding to upper case would place
+// differently, bytes beyond ASCII, and a tie of four names alike but for case that a page
+// boundary cuts: each comes back whole, in this order.
+TEST(FileTreeTest, ListsOddNamesWholeInOrder) {
+  Device device;
+  const fs::path folder = device.Root() / "Public" / "odd";
+  fs::create_directory(folder);
+  const std::vector<std::string> ascending = {
+      "[br]",
+      "_under",
+      "AB",
+      "Ab",
+      "aB",
+      "ab",
+      "b\"q",
+      "back\\slash",
+      "CAF\xc3\x89",
+      "caf\xc3\xa9",
+      "ctl\x01\x1f",
+      "del\x7f",
+      "nl\nname",
+      "tab\tname",
+      "Zeta",
+      "zeta",
+      "{brace}",
+      "~tilde",
+      "\xc3\xa9t\xc3\xa9",
+  };
+  for (const std::string& name : ascending) WriteFile(folder / name, name);
+
+  const std::size_t kLimit = 4;
+  for (const std::string& dir : std::vector<std::string>{"ASC", "DESC"}) {
+    SCOPED_TRACE(dir);
+    std::vector<std::string> listed;
+    for (std::size_t start = 0; start < ascending.size(); start += kLimit) {
+      const Json::Value page = device.Get("get_list", {{"list_mode", "all"},
+                                                       {"path", "/Public/odd"},
+                                                       {"dir", dir},
+                                                       {"limit", std::to_string(kLimit)},
+                                                       {"sort", "filename"},
+                                                       {"start", std::to_string(start)}});
+      EXPECT_EQ(page["total"].asUInt64(), ascending.size()) << page;
+      for (const Json::Value& entry : page["datas"]) {
+        listed.push_back(entry["filename"].asString());
+        EXPECT_EQ(entry["filesize"].asUInt64(), listed.back().size()) << entry;
+      }
+    }
+    std::vector<std::string> expected = ascending;
+    if (dir == "DESC") std::reverse(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
+  }
+}
+
 TEST(FileTreeTest, StatReportsWhatTheFileSystemHolds) {
   Device device;
   const fs::path share = device.Root() / "Public";

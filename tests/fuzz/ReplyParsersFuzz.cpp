@@ -22,10 +22,11 @@ namespace vesk {
 
 // Entries compare field by field, for the checks below.
 static bool operator==(const PathInfoEntry& a, const PathInfoEntry& b) {
-  return std::tie(a.name, a.permissionText, a.isFolder, a.isCompressed, a.size, a.modifyTimeText,
-                  a.group, a.owner) == std::tie(b.name, b.permissionText, b.isFolder,
-                                                b.isCompressed, b.size, b.modifyTimeText, b.group,
-                                                b.owner);
+  const PathInfoTexts &x = a.Texts(), &y = b.Texts();
+  return std::tie(a.name, x.permissionText, a.isFolder, a.isCompressed, a.size, x.modifyTimeText,
+                  x.group, x.owner) == std::tie(b.name, y.permissionText, b.isFolder,
+                                                b.isCompressed, b.size, y.modifyTimeText, y.group,
+                                                y.owner);
 }
 
 static bool operator==(const ExtractListEntry& a, const ExtractListEntry& b) {
@@ -130,9 +131,24 @@ std::string ListingRules(const CGetPathInfoJson& p, int parsed) {
   for (const PathInfoEntry& e : p.entries) {
     if (e.name.empty() || !NameMatchesPattern(p.pattern, e.name))
       return "an entry whose name does not match";
-    if (!e.permissionText.empty() && e.permissionText != L"ReadWrite" &&
-        e.permissionText != L"ReadOnly" && e.permissionText != L"AccessDenied")
+    const std::wstring& permission = e.Texts().permissionText;
+    if (!permission.empty() && permission != L"ReadWrite" && permission != L"ReadOnly" &&
+        permission != L"AccessDenied")
       return "an unknown permission text";
+  }
+  return "";
+}
+
+// A listing read in one pass against the same listing read from the whole tree: the same
+// result and fields, with the texts kept or not.
+template <typename Listing>
+std::string OnePassAgreesWithTree(const char* name, std::string_view input) {
+  for (const bool keepTexts : {true, false}) {
+    Listing onePass, tree;
+    onePass.keepTexts = tree.keepTexts = keepTexts;
+    const int read = onePass.Parse(input);
+    if (tree.ZJsonParserBase::Parse(input) != read || Fields(onePass) != Fields(tree))
+      return std::string(name) + ": the one-pass reading differs from the tree's";
   }
   return "";
 }
@@ -267,6 +283,10 @@ std::string CheckReplyParsers(const std::uint8_t* data, std::size_t size) {
   if (!failure.empty()) return failure;
   failure =
       CheckParser<PlainNameListing>("CGetPathInfoJson a.txt", input, kFullListing, ListingRules);
+  if (!failure.empty()) return failure;
+  failure = OnePassAgreesWithTree<WildcardListing>("CGetPathInfoJson *", input);
+  if (!failure.empty()) return failure;
+  failure = OnePassAgreesWithTree<PlainNameListing>("CGetPathInfoJson a.txt", input);
   if (!failure.empty()) return failure;
 
   failure = CheckParser<CGetMoveStatusJson>(

@@ -32,22 +32,30 @@ inline bool ReadListing(FSRequest& request, CGetPathInfoJson& reply) {
 
 // The entries of a listing or a search, each in the folder the request names: the device's
 // entries carry no folder of their own.
-inline void StoreFileEntries(FSRequest& request, const CGetPathInfoJson& reply) {
+// The reply's text is no longer needed by then and goes first; each entry's name goes as its
+// record is made, so that a long listing is not held twice over.
+inline void StoreFileEntries(FSRequest& request, CGetPathInfoJson& reply) {
+  request.DiscardReply();
   request.Out().totalCount = reply.total;
   const std::wstring& folder = request.Str(L"folderpath");
-  for (const PathInfoEntry& entry : reply.entries)
-    request.Out().fileEntries.emplace_back(entry.isFolder ? 1 : 0, entry.size, folder.c_str(),
-                                           entry.name.c_str());
+  std::vector<CVeskHttpFileEntry>& records = request.Out().fileEntries;
+  records.reserve(records.size() + reply.entries.size());
+  for (PathInfoEntry& entry : reply.entries) {
+    const std::wstring name = std::move(entry.name);
+    records.emplace_back(entry.isFolder ? 1 : 0, entry.size, folder.c_str(), name.c_str());
+  }
 }
 
 // The status replies of stat and set time: the count, then one record per entry.
 inline void StoreFileStatuses(FSRequest& request, const CGetPathInfoJson& reply) {
   request.Out().totalCount = reply.total;
   const std::wstring& folder = request.Str(L"folderpath");
-  for (const PathInfoEntry& e : reply.entries)
+  for (const PathInfoEntry& e : reply.entries) {
+    const PathInfoTexts& t = e.Texts();
     request.Out().fileStatuses.emplace_back(
-        e.isFolder ? 1 : 0, e.isCompressed ? 1 : 0, e.size, e.permissionText.c_str(),
-        folder.c_str(), e.name.c_str(), e.group.c_str(), e.owner.c_str(), e.modifyTimeText.c_str());
+        e.isFolder ? 1 : 0, e.isCompressed ? 1 : 0, e.size, t.permissionText.c_str(),
+        folder.c_str(), e.name.c_str(), t.group.c_str(), t.owner.c_str(), t.modifyTimeText.c_str());
+  }
 }
 
 // A stat request for one item (also with settime): its listing reply read with the item's

@@ -31,6 +31,7 @@ void RunSearch(FSRequest& r) {
   CGetPathInfoJson reply;
   reply.pattern = r.Str(L"pathName");
   reply.pathInfoFlags = static_cast<int>(r.Int(L"PathInfoFlags"));
+  reply.keepTexts = false;  // the records carry names and sizes only
   if (ReadListing(r, reply)) StoreFileEntries(r, reply);
 }
 

@@ -1,7 +1,11 @@
 #include "filestation/commands/FileTreeReplies.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <utility>
 
 #include "http/Encoding.h"
 
@@ -24,12 +28,6 @@ wchar_t Fold(wchar_t c) {
   if (u == 0x178) return static_cast<wchar_t>(0xFF);
   if (u >= 0x179 && u <= 0x17E && u % 2 == 1) return static_cast<wchar_t>(u + 1);
   return c;
-}
-
-// Whether a member's name is `name`.
-bool Named(const JsonValue& memberName, std::string_view name) {
-  return memberName.GetStringLength() == name.size() &&
-         std::memcmp(memberName.GetString(), name.data(), name.size()) == 0;
 }
 
 // The permission text of a "privilege" value: its hundreds digit holds the owner's rights.
@@ -109,89 +107,275 @@ bool CGetFolderInfoJson::ReadMembers(const JsonValue& root) {
 
 // ---- listings ----
 
+const PathInfoTexts& PathInfoEntry::Texts() const {
+  static const PathInfoTexts kNone;
+  return texts ? *texts : kNone;
+}
+
+bool CGetPathInfoJson::EntryMembers::Set(std::string_view name, const JsonValue* value) {
+  const JsonValue** member = name == "filename"        ? &filename
+                             : name == "isfolder"      ? &isfolder
+                             : name == "epochmt"       ? &epochmt
+                             : name == "iscommpressed" ? &iscommpressed
+                             : name == "privilege"     ? &privilege
+                             : name == "filesize"      ? &filesize
+                             : name == "mt"            ? &mt
+                             : name == "group"         ? &group
+                             : name == "owner"         ? &owner
+                                                       : nullptr;
+  if (member == nullptr) return false;
+  *member = value;
+  return true;
+}
+
 void CGetPathInfoJson::Reset() {
   status = -1;
   total = 0;
   entries.clear();
 }
 
-bool CGetPathInfoJson::ReadMembers(const JsonValue& root) {
+bool CGetPathInfoJson::ReadCounts(const JsonValue* statusMember, const JsonValue* totalMember) {
   status = 0;
-  if (!ReadLenientIntMember(root, "status", status) || !ReadLenientIntMember(root, "total", total))
+  return ReadLenientInt(statusMember, status) && ReadLenientInt(totalMember, total);
+}
+
+bool CGetPathInfoJson::ReadEntry(const EntryMembers& m, bool wildcard, bool& stop) {
+  std::wstring name;
+  if (!ReadText(m.filename, name)) return false;
+  if (name.empty() || !NameMatchesPattern(pattern, name)) return true;
+
+  std::int64_t folder = 0, epoch = 0, compressed = 0;
+  if (!ReadLenientInt64(m.isfolder, folder) || !ReadLenientInt64(m.epochmt, epoch) ||
+      !ReadLenientInt64(m.iscommpressed, compressed))
     return false;
+  const bool isFolder = folder == 1;
+  const bool kindWanted = (pathType & (isFolder ? kPathKindFolders : kPathKindFiles)) != 0;
+  // An entry the device marks with a zero time is not listed.
+  const bool zeroTime = Present(m.epochmt) && epoch == 0;
+  // A plain name names one entry: the scan ends with it.
+  stop = !wildcard;
+  if (!kindWanted || zeroTime) return true;
+
+  PathInfoEntry entry;
+  const bool timeRead = (pathInfoFlags & kPathInfoModifyTime) && epoch > 0;
+  const bool anyText =
+      (pathInfoFlags & (kPathInfoPermission | kPathInfoGroup | kPathInfoOwner)) || timeRead;
+  if (keepTexts && anyText) entry.texts = std::make_unique<PathInfoTexts>();
+  // A text the flags ask for must be readable; it is kept when texts are.
+  const auto readText = [&](const JsonValue* member, std::wstring PathInfoTexts::*field) {
+    if (entry.texts) return ReadText(member, (*entry.texts).*field);
+    return Present(member) == nullptr || !(member->IsArray() || member->IsObject());
+  };
+  if (pathInfoFlags & kPathInfoName) entry.name = std::move(name);
+  if (pathInfoFlags & kPathInfoFolder) entry.isFolder = isFolder;
+  if (pathInfoFlags & kPathInfoPermission) {
+    // Without a usable "privilege" the permission is unknown: the text stays empty.
+    std::int64_t privilege = 0;
+    if (!ReadLenientInt64(m.privilege, privilege)) return false;
+    if (entry.texts && Present(m.privilege))
+      entry.texts->permissionText = PermissionText(privilege);
+  }
+  if ((pathInfoFlags & kPathInfoSize) && !ReadLenientInt64(m.filesize, entry.size)) return false;
+  if (timeRead && !readText(m.mt, &PathInfoTexts::modifyTimeText)) return false;
+  if (pathInfoFlags & kPathInfoCompressed) entry.isCompressed = compressed == 1;
+  if ((pathInfoFlags & kPathInfoGroup) && !readText(m.group, &PathInfoTexts::group)) return false;
+  if ((pathInfoFlags & kPathInfoOwner) && !readText(m.owner, &PathInfoTexts::owner)) return false;
+  entries.push_back(std::move(entry));
+  return true;
+}
+
+bool CGetPathInfoJson::ReadMembers(const JsonValue& root) {
+  if (!ReadCounts(FindMember(root, "status"), FindMember(root, "total"))) return false;
   if (total == 0) return true;
   const JsonValue* datas = FindMember(root, "datas");
   if (!datas || !datas->IsArray()) return true;
 
   const bool wildcard = pattern.find_first_of(L"*?") != std::wstring::npos;
-  if (wildcard) entries.reserve(datas->Size());
   for (const JsonValue& element : datas->GetArray()) {
     if (!element.IsObject()) continue;  // no name: not an entry
     // The members an entry may have, found in one pass; of several of one name the last.
-    const JsonValue *filenameMember = nullptr, *folderMember = nullptr, *epochMember = nullptr,
-                    *compressedMember = nullptr, *privilegeMember = nullptr, *sizeMember = nullptr,
-                    *timeMember = nullptr, *groupMember = nullptr, *ownerMember = nullptr;
-    for (const auto& m : element.GetObject()) {
-      const JsonValue& n = m.name;
-      if (Named(n, "filename")) {
-        filenameMember = &m.value;
-      } else if (Named(n, "isfolder")) {
-        folderMember = &m.value;
-      } else if (Named(n, "epochmt")) {
-        epochMember = &m.value;
-      } else if (Named(n, "iscommpressed")) {
-        compressedMember = &m.value;
-      } else if (Named(n, "privilege")) {
-        privilegeMember = &m.value;
-      } else if (Named(n, "filesize")) {
-        sizeMember = &m.value;
-      } else if (Named(n, "mt")) {
-        timeMember = &m.value;
-      } else if (Named(n, "group")) {
-        groupMember = &m.value;
-      } else if (Named(n, "owner")) {
-        ownerMember = &m.value;
-      }
-    }
-    std::wstring name;
-    if (!ReadText(filenameMember, name)) return false;
-    if (name.empty() || !NameMatchesPattern(pattern, name)) continue;
-
-    std::int64_t folder = 0, epoch = 0, compressed = 0;
-    if (!ReadLenientInt64(folderMember, folder) || !ReadLenientInt64(epochMember, epoch) ||
-        !ReadLenientInt64(compressedMember, compressed))
-      return false;
-    const bool isFolder = folder == 1;
-    const bool kindWanted = (pathType & (isFolder ? kPathKindFolders : kPathKindFiles)) != 0;
-    // An entry the device marks with a zero time is not listed.
-    const bool zeroTime = Present(epochMember) && epoch == 0;
-    if (!kindWanted || zeroTime) {
-      if (!wildcard) break;  // a plain name names one entry: the scan ends with it
-      continue;
-    }
-
-    PathInfoEntry entry;
-    if (pathInfoFlags & kPathInfoName) entry.name = std::move(name);
-    if (pathInfoFlags & kPathInfoFolder) entry.isFolder = isFolder;
-    if (pathInfoFlags & kPathInfoPermission) {
-      // Without a usable "privilege" the permission is unknown: the text stays empty.
-      std::int64_t privilege = 0;
-      if (!ReadLenientInt64(privilegeMember, privilege)) return false;
-      if (Present(privilegeMember)) entry.permissionText = PermissionText(privilege);
-    }
-    if (pathInfoFlags & kPathInfoSize) {
-      if (!ReadLenientInt64(sizeMember, entry.size)) return false;
-    }
-    if ((pathInfoFlags & kPathInfoModifyTime) && epoch > 0) {
-      if (!ReadText(timeMember, entry.modifyTimeText)) return false;
-    }
-    if (pathInfoFlags & kPathInfoCompressed) entry.isCompressed = compressed == 1;
-    if ((pathInfoFlags & kPathInfoGroup) && !ReadText(groupMember, entry.group)) return false;
-    if ((pathInfoFlags & kPathInfoOwner) && !ReadText(ownerMember, entry.owner)) return false;
-    entries.push_back(std::move(entry));
-    if (!wildcard) break;
+    EntryMembers members;
+    for (const auto& m : element.GetObject()) members.Set(StringOf(m.name), &m.value);
+    bool stop = false;
+    if (!ReadEntry(members, wildcard, stop)) return false;
+    if (stop) break;
   }
   return true;
+}
+
+// The one-pass reading of a listing: the root's "status", "total" and "datas" (of several of
+// one name, the last), each object of a "datas" array read as an entry as soon as it ends.
+class CGetPathInfoJson::OnePass final : public ZJsonParserBase::JsonEvents {
+ public:
+  explicit OnePass(CGetPathInfoJson& reply)
+      : reply_(reply), wildcard_(reply.pattern.find_first_of(L"*?") != std::wstring::npos) {}
+
+  void Restart() override {
+    depth_ = 0;
+    rootIsObject_ = inDatas_ = inEntry_ = entryFailed_ = scanEnded_ = false;
+    for (Slot* root : {&status_, &total_, &datasSlot_}) root->value.SetNull();
+    rootMember_ = pending_ = nullptr;
+    reply_.entries.clear();
+  }
+
+  bool Value(const JsonValue& value) override {
+    if (depth_ == 0) {
+      rootIsObject_ = false;
+    } else if (depth_ == 1) {
+      TakeRootMember(&value, value.GetType());
+    } else if (depth_ == 3 && inEntry_ && pending_ != nullptr) {
+      pending_->Set(value);
+      pending_ = nullptr;
+    }
+    return true;
+  }
+
+  bool Key(std::string_view name) override {
+    if (depth_ == 1) {
+      rootMember_ = name == "status"  ? &status_
+                    : name == "total" ? &total_
+                    : name == "datas" ? &datasSlot_
+                                      : nullptr;
+    } else if (depth_ == 3 && inEntry_) {
+      const auto slot = std::find(kEntryNames.begin(), kEntryNames.end(), name);
+      pending_ = slot == kEntryNames.end() ? nullptr : &members_[slot - kEntryNames.begin()];
+    }
+    return true;
+  }
+
+  bool StartObject() override {
+    if (depth_ == 0) {
+      rootIsObject_ = true;
+    } else if (depth_ == 1) {
+      TakeRootMember(nullptr, rapidjson::kObjectType);
+    } else if (depth_ == 2 && inDatas_) {
+      inEntry_ = true;
+      for (Slot& member : members_) member.value.SetNull();
+    } else if (depth_ == 3 && inEntry_ && pending_ != nullptr) {
+      pending_->value.SetObject();
+      pending_ = nullptr;
+    }
+    ++depth_;
+    return true;
+  }
+
+  bool StartArray() override {
+    if (depth_ == 0) {
+      rootIsObject_ = false;
+    } else if (depth_ == 1) {
+      inDatas_ = rootMember_ == &datasSlot_;
+      TakeRootMember(nullptr, rapidjson::kArrayType);
+    } else if (depth_ == 3 && inEntry_ && pending_ != nullptr) {
+      pending_->value.SetArray();
+      pending_ = nullptr;
+    }
+    ++depth_;
+    return true;
+  }
+
+  bool End() override {
+    --depth_;
+    if (depth_ == 2 && inEntry_) {
+      inEntry_ = false;
+      ReadEntry();
+    } else if (depth_ == 1) {
+      inDatas_ = false;
+    }
+    return true;
+  }
+
+  // After a successful read: the reply's fields as the tree reading would give them.
+  bool Finish() {
+    if (!rootIsObject_) {
+      reply_.entries.clear();
+      return true;
+    }
+    if (!reply_.ReadCounts(&status_.value, &total_.value)) return false;
+    if (reply_.total == 0 || !datasSlot_.value.IsArray()) {
+      reply_.entries.clear();
+      return true;
+    }
+    return !entryFailed_;
+  }
+
+ private:
+  // A member's last value, kept beyond the event that carried it (an array or object as an
+  // empty one: the readers reject those by their type).
+  struct Slot {
+    JsonValue value;  // null: absent
+    std::string text;
+
+    void Set(const JsonValue& from) {
+      if (from.IsString()) {
+        text.assign(from.GetString(), from.GetStringLength());
+        value.SetString(rapidjson::StringRef(text.data(), text.size()));
+      } else if (from.IsDouble()) {
+        value.SetDouble(from.GetDouble());
+      } else if (from.IsUint64()) {
+        value.SetUint64(from.GetUint64());
+      } else if (from.IsInt64()) {
+        value.SetInt64(from.GetInt64());
+      } else if (from.IsBool()) {
+        value.SetBool(from.GetBool());
+      } else {
+        value.SetNull();
+      }
+    }
+  };
+
+  static constexpr std::array<std::string_view, 9> kEntryNames = {
+      "filename", "isfolder", "epochmt", "iscommpressed", "privilege",
+      "filesize", "mt",       "group",   "owner"};
+
+  // The value of the root member named last: a scalar (from) or a container of the type.
+  void TakeRootMember(const JsonValue* from, rapidjson::Type type) {
+    Slot* const member = std::exchange(rootMember_, nullptr);
+    if (member == nullptr) return;
+    if (from != nullptr) {
+      member->Set(*from);
+    } else if (type == rapidjson::kArrayType) {
+      member->value.SetArray();
+    } else {
+      member->value.SetObject();
+    }
+    if (member == &datasSlot_) {
+      // A later "datas" replaces what an earlier one listed.
+      reply_.entries.clear();
+      entryFailed_ = scanEnded_ = false;
+    }
+  }
+
+  void ReadEntry() {
+    if (entryFailed_ || scanEnded_) return;
+    EntryMembers members;
+    for (std::size_t i = 0; i < kEntryNames.size(); ++i)
+      members.Set(kEntryNames[i], &members_[i].value);
+    if (!reply_.ReadEntry(members, wildcard_, scanEnded_)) entryFailed_ = true;
+  }
+
+  CGetPathInfoJson& reply_;
+  const bool wildcard_;
+  int depth_ = 0;  // open objects and arrays
+  bool rootIsObject_ = false;
+  Slot status_, total_, datasSlot_;
+  Slot* rootMember_ = nullptr;  // the root member whose value comes next, when it is read
+  bool inDatas_ = false;        // the array open at depth 2 is the last "datas"
+  bool inEntry_ = false;        // the object open at depth 3 is one of its entries
+  std::array<Slot, 9> members_;
+  Slot* pending_ = nullptr;  // the entry member whose value comes next, when it is read
+  bool entryFailed_ = false, scanEnded_ = false;
+};
+
+int CGetPathInfoJson::Parse(std::string_view utf8) {
+  Reset();
+  try {
+    OnePass reading(*this);
+    if (ReadJsonEvents(utf8, reading) && reading.Finish()) return 1;
+  } catch (const std::exception&) {
+    // Running out of memory: not parsed, like every other failure.
+  }
+  Reset();
+  return -1;
 }
 
 // ---- copy and move jobs ----

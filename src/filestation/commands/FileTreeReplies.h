@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,16 +12,26 @@
 
 namespace vesk {
 
-// One reported entry. Texts are carried whole, whatever their length.
-struct PathInfoEntry {
-  std::wstring name;
+// The texts a file status reports of an entry.
+struct PathInfoTexts {
   std::wstring permissionText;  // "ReadWrite", "ReadOnly", "AccessDenied", or empty
-  bool isFolder = false;
-  bool isCompressed = false;
-  std::int64_t size = 0;
   std::wstring modifyTimeText;  // the device's own text
   std::wstring group;
   std::wstring owner;
+};
+
+// One reported entry. Texts are carried whole, whatever their length.
+struct PathInfoEntry {
+  std::wstring name;
+  std::int64_t size = 0;
+  bool isFolder = false;
+  bool isCompressed = false;
+  // Set when the listing reads and keeps any of the texts, so that a long listing of names and
+  // sizes carries nothing more per entry.
+  std::unique_ptr<PathInfoTexts> texts;
+
+  // The texts, empty when the entry has none.
+  const PathInfoTexts& Texts() const;
 };
 
 // Which fields of an entry a listing fills (PathInfoFlags); -1 fills them all.
@@ -59,6 +70,11 @@ class CGetFolderInfoJson : public ZJsonParserBase {
 // A folder listing, a file status or a search result: an object with "status", "total" and
 // "datas", the entries. The caller sets the pattern, the kinds and the fields before parsing.
 // With a pattern without "*" or "?" the scan stops at the first entry whose name matches.
+//
+// Parse reads the reply in one pass, each entry as soon as its object ends, without a tree of
+// the whole reply: a listing of a large folder costs its entries and little more. Of several
+// root members of one name the last counts, as everywhere; entries read from an earlier "datas"
+// are dropped when another follows.
 class CGetPathInfoJson : public ZJsonParserBase {
  public:
   int status = -1;  // 0 when the reply has none
@@ -66,11 +82,34 @@ class CGetPathInfoJson : public ZJsonParserBase {
   std::wstring pattern = L"*";
   int pathType = kPathKindFiles | kPathKindFolders;
   int pathInfoFlags = 0;
+  // false: the four texts of an entry (permission, time, group, owner) are checked as the
+  // flags ask, but not kept; for listings that report names and sizes only.
+  bool keepTexts = true;
   std::vector<PathInfoEntry> entries;
+
+  int Parse(std::string_view utf8) override;
+
+  // The members of one "datas" object the listing reads; null when absent.
+  struct EntryMembers {
+    const JsonValue *filename = nullptr, *isfolder = nullptr, *epochmt = nullptr,
+                    *iscommpressed = nullptr, *privilege = nullptr, *filesize = nullptr,
+                    *mt = nullptr, *group = nullptr, *owner = nullptr;
+    // Points the member of that name at value; false for a name the listing does not read.
+    bool Set(std::string_view name, const JsonValue* value);
+  };
 
  protected:
   void Reset() override;
+  // The same reading over a tree of the whole reply (what ZJsonParserBase::Parse does).
   bool ReadMembers(const JsonValue& root) override;
+
+ private:
+  class OnePass;
+  // Reads one entry and appends it when it is listed. false when a member it reads cannot be
+  // read; stop becomes true when the scan ends with this entry.
+  bool ReadEntry(const EntryMembers& members, bool wildcard, bool& stop);
+  // Reads "status" and "total"; false when either cannot be read.
+  bool ReadCounts(const JsonValue* statusMember, const JsonValue* totalMember);
 };
 
 // The status of a copy or move job. The percentage counts only in a reply with status 1

@@ -42,6 +42,7 @@ void RunGetList(FSRequest& r) {
   reply.pattern = r.Str(L"pathName");
   reply.pathType = static_cast<int>(r.Int(L"PathType", kPathKindFiles | kPathKindFolders));
   reply.pathInfoFlags = static_cast<int>(r.Int(L"PathInfoFlags"));
+  reply.keepTexts = false;  // a listing's records carry names and sizes only
   if (ReadListing(r, reply)) StoreFileEntries(r, reply);
 }
 

@@ -63,10 +63,10 @@ TEST(CGetPathInfoJson, ReadsEveryFieldOfAnEntry) {
   EXPECT_FALSE(e.isFolder);
   EXPECT_TRUE(e.isCompressed);
   EXPECT_EQ(e.size, 10);
-  EXPECT_EQ(e.modifyTimeText, L"2023/11/14 22:13:20");
-  EXPECT_EQ(e.permissionText, L"ReadWrite");
-  EXPECT_EQ(e.group, L"users");
-  EXPECT_EQ(e.owner, L"admin");
+  EXPECT_EQ(e.Texts().modifyTimeText, L"2023/11/14 22:13:20");
+  EXPECT_EQ(e.Texts().permissionText, L"ReadWrite");
+  EXPECT_EQ(e.Texts().group, L"users");
+  EXPECT_EQ(e.Texts().owner, L"admin");
 }
 
 TEST(CGetPathInfoJson, TotalAndFilters) {
@@ -153,17 +153,17 @@ TEST(CGetPathInfoJson, ValuesOfEveryShape) {
     // The later member wins in jsoncpp: "more" overrides the element's defaults.
     const auto reply = Parsed(Listing("1", {Element("a", c.more)}));
     ASSERT_EQ(reply.entries.size(), 1u) << c.more;
-    EXPECT_EQ(reply.entries[0].permissionText, c.permission) << c.more;
+    EXPECT_EQ(reply.entries[0].Texts().permissionText, c.permission) << c.more;
     EXPECT_EQ(reply.entries[0].size, c.size) << c.more;
-    EXPECT_EQ(reply.entries[0].modifyTimeText, c.time) << c.more;
+    EXPECT_EQ(reply.entries[0].Texts().modifyTimeText, c.time) << c.more;
   }
   // Without "epochmt" the entry is listed with no time text; without "privilege" with no
   // permission, never one left over from the entry before.
   const auto bare = Parsed(
       Listing("2", {Element("a"), R"({"filename":"b","filesize":1,"mt":"t","isfolder":"1"})"}));
   ASSERT_EQ(bare.entries.size(), 2u);
-  EXPECT_EQ(bare.entries[1].permissionText, L"");
-  EXPECT_EQ(bare.entries[1].modifyTimeText, L"");
+  EXPECT_EQ(bare.entries[1].Texts().permissionText, L"");
+  EXPECT_EQ(bare.entries[1].Texts().modifyTimeText, L"");
   EXPECT_TRUE(bare.entries[1].isFolder);
 }
 
@@ -192,6 +192,74 @@ TEST(CGetPathInfoJson, UnusableRepliesAreNotParsed) {
       EXPECT_TRUE(reply.entries.empty());
     }
   }
+}
+
+// The listing is read in one pass, entry by entry; it must read every reply as the reading of
+// the whole tree does, where members come in any order or more than once.
+TEST(CGetPathInfoJson, OnePassReadsAsTheWholeTree) {
+  struct Case {
+    std::string reply;
+    std::wstring pattern;
+    int parse;
+    std::vector<std::wstring> names;
+  } cases[] = {
+      {R"({"datas":[)" + Element("a") + R"(],"total":1,"status":0})", L"*", 1, {L"a"}},
+      {R"({"total":2,"datas":[)" + Element("a") + R"(],"datas":[)" + Element("b") + "]}",
+       L"*",
+       1,
+       {L"b"}},
+      {R"({"total":1,"datas":[{"filename":[1]}],"datas":[)" + Element("b") + "]}", L"*", 1, {L"b"}},
+      {R"({"total":1,"datas":[)" + Element("b") + R"(],"datas":[{"filename":[1]}]})", L"*", -1, {}},
+      {R"({"total":1,"datas":[)" + Element("a") + R"(],"datas":null})", L"*", 1, {}},
+      {R"({"total":0,"datas":[{"filename":{}}]})", L"*", 1, {}},
+      {R"({"total":1,"status":{"datas":[)" + Element("a") + "]}}", L"*", -1, {}},
+      {R"({"total":3,"datas":[)" + Element("x") + "," + Element("a") + R"(,{"filename":["bad"]}]})",
+       L"a",
+       1,
+       {L"a"}},
+      {R"({"total":2,"datas":[[{"filename":"no"}],{"filename":"a","x":{"filename":"no",)"
+       R"("datas":[1]},"filesize":7},5,{"filename":"b","filesize":[2],"filesize":3}]})",
+       L"*",
+       1,
+       {L"a", L"b"}},
+      // A raw control character makes the text be read again from its start.
+      {"{\"total\":2,\"datas\":[{\"filename\":\"a\"},{\"filename\":\"t\tb\"}]}",
+       L"*",
+       1,
+       {L"a", L"t\tb"}},
+      {"\xEF\xBB\xBF{\"total\":1,\"datas\":[{\"filename\":\"a\"}]}", L"*", 1, {L"a"}},
+      {R"({"total":1,"datas":[{"filename":"a"}]} trailing)", L"*", 1, {L"a"}},
+      {R"({"total":1,"datas":[{"filename":"a"}])", L"*", -1, {}},
+  };
+  for (const Case& c : cases) {
+    CGetPathInfoJson onePass, tree;
+    onePass.pattern = tree.pattern = c.pattern;
+    onePass.pathInfoFlags = tree.pathInfoFlags = -1;
+    EXPECT_EQ(onePass.Parse(c.reply), c.parse) << c.reply;
+    EXPECT_EQ(tree.ZJsonParserBase::Parse(c.reply), c.parse) << c.reply;
+    std::vector<std::wstring> names, treeNames;
+    for (const auto& e : onePass.entries) names.push_back(e.name);
+    for (const auto& e : tree.entries) treeNames.push_back(e.name);
+    EXPECT_EQ(names, c.names) << c.reply;
+    EXPECT_EQ(treeNames, c.names) << c.reply;
+    EXPECT_EQ(onePass.total, tree.total) << c.reply;
+    EXPECT_EQ(onePass.status, tree.status) << c.reply;
+  }
+}
+
+// A listing that does not keep the texts still refuses a text it cannot read, and keeps the rest.
+TEST(CGetPathInfoJson, TextsCheckedWhenNotKept) {
+  CGetPathInfoJson reply;
+  reply.pathInfoFlags = -1;
+  reply.keepTexts = false;
+  ASSERT_EQ(reply.Parse(Listing("1", {Element("a.txt", R"("iscommpressed":1)")})), 1);
+  ASSERT_EQ(reply.entries.size(), 1u);
+  EXPECT_EQ(reply.entries[0].name, L"a.txt");
+  EXPECT_EQ(reply.entries[0].size, 10);
+  EXPECT_TRUE(reply.entries[0].isCompressed);
+  EXPECT_EQ(reply.entries[0].texts, nullptr);
+  for (const char* bad : {R"("owner":{})", R"("group":[])", R"("mt":[1])", R"("privilege":[])"})
+    EXPECT_EQ(reply.Parse(Listing("1", {Element("a", bad)})), -1) << bad;
 }
 
 TEST(CGetFolderInfoJson, ListsFolderNodesOnly) {
