@@ -14,8 +14,10 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/VeskHttpVersion.h.in
 file(RELATIVE_PATH _vesk_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set(VESK_PROGRAM_RPATH "$ORIGIN/${_vesk_bin_to_lib}")
 
-# Man pages are made from the programs' own --help texts.
-find_program(HELP2MAN help2man REQUIRED)
+# Man pages are made from the programs' own --help texts (the Windows build has no programs).
+if(NOT WIN32)
+  find_program(HELP2MAN help2man REQUIRED)
+endif()
 
 # vesk_install_program(<target> <summary>): installs a program of the "programs" component
 # with its man page, made by help2man from its --help output.

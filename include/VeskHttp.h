@@ -1728,9 +1728,13 @@ class VESK_HTTP_API CVeskHttpServer {
 // callers and the library agree on one instantiation. (The library's own sources refer to it
 // too: a hidden copy made elsewhere in the library would hide the exported one.)
 /// @cond VESK_HTTP_INTERNAL
+// A Windows DLL shares no template code with its callers: each instantiates its own, as it
+// does for every other standard type.
+#if !defined(_WIN32)
 extern template class std::vector<CVeskHttpFileEntry>;
 extern template class std::vector<CVeskHttpExtractEntry>;
 extern template class std::vector<CVeskHttpShareLink>;
+#endif
 /// @endcond
 
 #endif  // VESK_HTTP_H

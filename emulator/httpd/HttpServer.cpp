@@ -1,10 +1,15 @@
 #include "httpd/HttpServer.h"
 
-#include <arpa/inet.h>
 #include <microhttpd.h>
+#include <unistd.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdarg>

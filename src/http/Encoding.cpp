@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "filestation/Threads.h"
+#include "platform/CodePage.h"
 
 namespace vesk {
 namespace {
@@ -130,7 +131,7 @@ std::wstring FromUtf8(std::string_view text) {
   return out;
 }
 
-std::string ToSystemCodePage(std::wstring_view text) { return ToUtf8(text); }
+std::string ToSystemCodePage(std::wstring_view text) { return platform::ToSystemNarrow(text); }
 
 bool UrlEncode(std::wstring& text, const int* cancelFlag) {
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -14,7 +14,8 @@ namespace vesk {
 std::string ToUtf8(std::wstring_view text);
 // UTF-8 to wide text. Every invalid sequence becomes one U+FFFD.
 std::wstring FromUtf8(std::string_view text);
-// Wide text to this platform's narrow code page, which is UTF-8.
+// Wide text to the system's default narrow code page: the ANSI code page on Windows (where
+// an unmappable character becomes the code page's replacement), UTF-8 elsewhere.
 std::string ToSystemCodePage(std::wstring_view text);
 
 // Percent-encodes, in place, every character a query value or a form field must not carry

@@ -86,9 +86,9 @@ class HttpTransport {
   virtual std::unique_ptr<Exchange> Start(const TransportRequest& request,
                                           ExchangeHandler& handler) = 0;
   // Carries out an exchange and returns once it has ended: every handler call, OnComplete last,
-  // has been made by then. false when it cannot start; the handler is then never called. The
-  // libcurl engine makes the calls on the calling thread, asking ShouldStop at least every few
-  // tens of milliseconds; this default runs the exchange through Start and waits for its end.
+  // has been made by then. false when it cannot start; the handler is then never called. Both
+  // engines make the calls on the calling thread, asking ShouldStop at least every few tens of
+  // milliseconds; this default runs the exchange through Start and waits for its end.
   virtual bool Run(const TransportRequest& request, ExchangeHandler& handler);
 };
 

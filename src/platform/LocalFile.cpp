@@ -23,6 +23,8 @@ LocalFile& LocalFile::operator=(LocalFile&& other) noexcept {
 
 LocalFile::~LocalFile() { Close(); }
 
+bool LocalFile::IsOpen() const { return fd_ >= 0; }
+
 bool LocalFile::Open(const std::wstring& path, Mode mode) {
   Close();
   const std::string name = ToUtf8(path);

@@ -1,4 +1,5 @@
-// Local files for uploads and downloads: the platform's file calls behind one small class.
+// Local files for uploads and downloads: the platform's file calls behind one small class
+// (POSIX descriptors, or Windows file handles opened with the wide path).
 #pragma once
 
 #include <cstddef>
@@ -23,7 +24,7 @@ class LocalFile {
   ~LocalFile();
 
   bool Open(const std::wstring& path, Mode mode);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const;
   void Close();
 
   std::optional<std::uint64_t> Size() const;
@@ -40,7 +41,11 @@ class LocalFile {
   bool Truncate(std::uint64_t size);
 
  private:
+#ifdef _WIN32
+  void* handle_ = nullptr;  // the file's HANDLE; null when closed
+#else
   int fd_ = -1;
+#endif
 };
 
 }  // namespace vesk::platform

@@ -2,7 +2,6 @@
 // test server: the bytes the device receives and the results its replies give.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +16,7 @@
 #include "http/ComputerIdentity.h"
 #include "http/Encoding.h"
 #include "support/DeviceReplies.h"
+#include "support/Files.h"
 #include "support/Notifications.h"
 
 namespace vesk {
@@ -423,8 +423,8 @@ TEST(FileStation, CancelAndReleaseFromATransferProgressNotification) {
       }
     }
   } transfer{&station};
-  const auto local = std::filesystem::temp_directory_path() /
-                     ("vesk-progress-cancel-" + std::to_string(::getpid()) + ".bin");
+  const test::TempFolder folder("vesk-progress-cancel");
+  const auto local = folder.Path() / "big.bin";
   IVeskHttpFileStationRequestBase* handle = station.DownloadFileAsync(
       L"/Public/big.bin", local.wstring().c_str(), 0, &transfer, &Transfer::OnNotify);
   ASSERT_NE(handle, nullptr);

@@ -1,8 +1,10 @@
 #include "http/ComputerIdentity.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -63,12 +65,32 @@ TEST(ComputeComputerUID, DiffersBetweenAccountsAndAddresses) {
   for (const std::wstring& uid : uids) EXPECT_TRUE(IsLowerHex40(uid));
 }
 
+#ifdef _WIN32
+// The account's security identifier in its text form: "S-1-", the identifier authority, and
+// one or more sub-authorities, all decimal.
+TEST(MachineIdentity, AccountIdentifierIsThisProcessUsersSid) {
+  const std::string account = platform::AccountIdentifier();
+  ASSERT_EQ(account.rfind("S-1-", 0), 0u) << account;
+  std::size_t parts = 0;
+  for (std::size_t start = 4; start <= account.size(); ++parts) {
+    const std::size_t end = std::min(account.find('-', start), account.size());
+    const std::string part = account.substr(start, end - start);
+    EXPECT_FALSE(part.empty()) << account;
+    EXPECT_TRUE(std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        << account;
+    start = end + 1;
+  }
+  EXPECT_GE(parts, 2u) << account;
+  EXPECT_EQ(platform::AccountIdentifier(), account);
+}
+#else
 TEST(MachineIdentity, AccountIdentifierNamesThisProcessUser) {
   const std::string account = platform::AccountIdentifier();
   std::string expected = "uid:" + std::to_string(getuid()) + ":";
   if (const passwd* entry = getpwuid(getuid())) expected += entry->pw_name;
   EXPECT_EQ(account, expected);
 }
+#endif
 
 TEST(MachineIdentity, FirstHardwareAddressIsANonZeroInterfaceAddress) {
   const std::vector<unsigned char> address = platform::FirstHardwareAddress();

@@ -1,6 +1,9 @@
 #include "http/Encoding.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <string>
 
@@ -70,7 +73,21 @@ TEST(Utf8, RoundTripsEveryPlane) {
   const std::string utf8 = ToUtf8(text);
   EXPECT_EQ(utf8, "ascii \xc3\xa9\xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x98\x80 end");
   EXPECT_EQ(FromUtf8(utf8), text);
+#ifdef _WIN32
+  // The ANSI code page: ASCII stays as it is; a character it cannot hold (no ANSI code page has
+  // the emoji) becomes the code page's default character, unless the code page is UTF-8.
+  EXPECT_EQ(ToSystemCodePage(L"S-1-5-21-7"), "S-1-5-21-7");
+  const std::string narrow = ToSystemCodePage(text);
+  if (GetACP() == CP_UTF8) {
+    EXPECT_EQ(narrow, utf8);
+  } else {
+    EXPECT_EQ(narrow.rfind("ascii ", 0), 0u) << narrow;
+    EXPECT_EQ(narrow.substr(narrow.size() - 4), " end") << narrow;
+    EXPECT_NE(narrow.find('?'), std::string::npos) << narrow;
+  }
+#else
   EXPECT_EQ(ToSystemCodePage(text), utf8);
+#endif
   EXPECT_EQ(ToUtf8(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));  // whole, zeros included
 }
 

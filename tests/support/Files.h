@@ -3,11 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -19,8 +21,17 @@ namespace vesk::test {
 class TempFolder {
  public:
   explicit TempFolder(const std::string& prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
+    // A random name that no folder has yet: create_directory makes it only when it is new.
+    std::error_code code;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(code);
+    std::random_device seed;
+    std::mt19937_64 random((static_cast<std::uint64_t>(seed()) << 32) ^ seed());
+    for (int attempt = 0; !code && attempt < 100 && path_.empty(); ++attempt) {
+      char suffix[17];
+      std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+      const std::filesystem::path candidate = base / (prefix + "-" + suffix);
+      if (std::filesystem::create_directory(candidate, code)) path_ = candidate;
+    }
     EXPECT_FALSE(path_.empty()) << "no temporary folder for " << prefix;
   }
   ~TempFolder() {

@@ -20,6 +20,21 @@
 
 namespace vesk::test {
 
+// Whether this build's test servers serve HTTPS. The Windows build's libmicrohttpd has no TLS
+// engine and there is no OpenSSL there to make certificates: its HTTPS tests are skipped.
+#ifdef _WIN32
+inline constexpr bool kTestServersHaveHttps = false;
+#else
+inline constexpr bool kTestServersHaveHttps = true;
+#endif
+
+// Skips the running test where the test servers serve no HTTPS.
+#define VESK_SKIP_WITHOUT_TEST_HTTPS()                                                  \
+  do {                                                                                  \
+    if (!::vesk::test::kTestServersHaveHttps)                                           \
+      GTEST_SKIP() << "no HTTPS test server in this build (libmicrohttpd without TLS)"; \
+  } while (false)
+
 struct ScriptedReply {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;  // sent as given

@@ -190,6 +190,7 @@ TEST_F(Addresses, ViewerAndThumbnailLinksNeedNoRequest) {
 }
 
 TEST(AddressesOverHttps, LinksUseTheSecurePortAndTheSessionOfTheLogin) {
+  VESK_SKIP_WITHOUT_TEST_HTTPS();
   // Logged in through the system session: the links carry that session's sid.
   ScriptedServer device(ScriptedServer::Scheme::Https);
   device.Enqueue(JsonReply(R"({"sid":"fetched"})"));
