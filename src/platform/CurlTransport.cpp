@@ -79,25 +79,6 @@ bool HasHeader(const std::vector<std::string>& headers, const char* name) {
                      [&](const std::string& h) { return StartsWithNoCase(h, prefix.c_str()); });
 }
 
-// The request target as it goes on the wire: bytes that may not travel raw are
-// percent-encoded; "%" stays, so values the caller encoded arrive as they were.
-std::string EncodeTarget(const std::string& target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  if (target.empty() || target[0] != '/') out.push_back('/');
-  for (const char ch : target) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c >= 0x7F || c == '#') {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
-    } else {
-      out.push_back(ch);
-    }
-  }
-  return out;
-}
-
 class CurlEngine;
 
 // The state of one exchange, shared by the engine and the caller's handle.
@@ -625,7 +606,7 @@ class CurlTransport final : public HttpTransport {
     if (!easy) return false;
 
     ex.url = std::string(request.secure ? "https://" : "http://") + request.host + ":" +
-             std::to_string(request.port) + EncodeTarget(request.target);
+             std::to_string(request.port) + WireTarget(request.target);
     ex.userAgent = request.userAgent;
     // Only a POST carries a body.
     ex.hasBody = request.bodyLength.has_value() && request.method == "POST";

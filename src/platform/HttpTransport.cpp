@@ -1,10 +1,28 @@
-// What every HTTP transport shares: running an exchange to its end through Start.
+// What every HTTP transport shares: the request target as it goes on the wire, and running an
+// exchange to its end through Start.
 #include <condition_variable>
 #include <mutex>
 
 #include "platform/HttpTransport.h"
 
 namespace vesk::platform {
+
+std::string WireTarget(const std::string& target) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  if (target.empty() || target[0] != '/') out.push_back('/');
+  for (const char ch : target) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F || c == '#') {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0xF]);
+    } else {
+      out.push_back(ch);
+    }
+  }
+  return out;
+}
 
 bool HttpTransport::Run(const TransportRequest& request, ExchangeHandler& handler) {
   // Hands every call on to the handler and wakes the caller after the last.

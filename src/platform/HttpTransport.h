@@ -92,6 +92,12 @@ class HttpTransport {
   virtual bool Run(const TransportRequest& request, ExchangeHandler& handler);
 };
 
+// The request target as every engine sends it: bytes that may not travel raw (controls, space,
+// "#", non-ASCII) percent-encoded, "%" left alone so that values the caller encoded arrive as
+// they were, and a "/" put first when the target does not start with one. The engine itself
+// escapes nothing more.
+std::string WireTarget(const std::string& target);
+
 // The engine of this platform, shared by the whole process so that its connections are
 // reused across exchanges.
 HttpTransport& DefaultTransport();

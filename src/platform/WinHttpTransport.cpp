@@ -102,26 +102,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-// The request target as it goes on the wire: bytes that may not travel raw are
-// percent-encoded; "%" stays, so values the caller encoded arrive as they were. WinHTTP is told
-// not to escape anything itself.
-std::string EncodeTarget(const std::string& target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  if (target.empty() || target[0] != '/') out.push_back('/');
-  for (const char ch : target) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c >= 0x7F || c == '#') {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
-    } else {
-      out.push_back(ch);
-    }
-  }
-  return out;
-}
-
 // UTF-8 to UTF-16; nullopt for bytes that are no UTF-8.
 std::optional<std::wstring> Widen(std::string_view text) {
   if (text.empty()) return std::wstring();
@@ -466,7 +446,7 @@ struct WinExchange {
     secure = newSecure;
     hostName = std::move(newHost);
     port = newPort;
-    target = EncodeTarget(newTarget);
+    target = WireTarget(newTarget);
     loopback = IsLoopback(hostName);
     url = WidenBytes(std::string(secure ? "https://" : "http://") + hostName + ":" +
                      std::to_string(port) + target);
