@@ -86,12 +86,15 @@ fuzz: deps
 # build-windows/wineprefix; a persistent wineserver serves the whole test run and is stopped at
 # the end, whatever the outcome. The server and the prefix's services are started with streams
 # of their own before ctest: started by a test program, they would hold its output pipe open and
-# ctest would wait for them.
+# ctest would wait for them. The end-to-end tests run against the native vesk-emulator built in
+# build/, which they start through Wine as a Linux process.
 WINE_ENV = WINEPREFIX=$(CURDIR)/build-windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-build-windows:
+build-windows: deps
 	scripts/install-deps-windows
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j $(JOBS) --target vesk-emulator
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw64.cmake \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESK_NATIVE_EMULATOR=$(CURDIR)/build/emulator/vesk-emulator
 	cmake --build build-windows -j $(JOBS)
 
 test-windows: build-windows

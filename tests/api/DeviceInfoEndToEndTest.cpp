@@ -1,6 +1,8 @@
 // The device's addresses, its transcoding queue, and the viewer and thumbnail links through
 // the public API, against the device emulator serving a temporary folder.
+#ifndef _WIN32
 #include <gd.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -59,6 +61,9 @@ TEST_F(DeviceInfoEndToEnd, QueuesAndRemovesTranscodingJobs) {
 }
 
 TEST_F(DeviceInfoEndToEnd, TheViewerLinkOpensTheFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names the file with '?', which a Windows program cannot create";
+#endif
   const std::string bytes = std::string("a & b #1?\0end", 13);
   std::ofstream(root_ / "Public" / "sub dir" / "a & b #1?.txt", std::ios::binary) << bytes;
   std::wstring url;
@@ -73,6 +78,9 @@ TEST_F(DeviceInfoEndToEnd, TheViewerLinkOpensTheFile) {
 }
 
 TEST_F(DeviceInfoEndToEnd, TheThumbnailLinkGivesAScaledPng) {
+#ifdef _WIN32
+  GTEST_SKIP() << "makes and reads its images with libgd, which the Windows build does not have";
+#else
   {
     const std::unique_ptr<gdImage, decltype(&gdImageDestroy)> image(
         gdImageCreateTrueColor(160, 120), &gdImageDestroy);
@@ -98,6 +106,7 @@ TEST_F(DeviceInfoEndToEnd, TheThumbnailLinkGivesAScaledPng) {
   std::ofstream(root_ / "Public" / "notes.txt") << "text";
   ASSERT_EQ(files_->GetThumbnailURL(L"/Public/notes.txt", &url), VESK_HTTP_SUCCESS);
   EXPECT_EQ(HttpGet(Ascii(url)).status, 415);
+#endif
 }
 
 }  // namespace

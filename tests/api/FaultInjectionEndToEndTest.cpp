@@ -4,7 +4,6 @@
 // a copy, move, compress or extract is being followed. Every fault ends in its documented
 // code, within bounds, and nothing hangs.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -86,6 +85,10 @@ class CutTransfers : public vesk::test::EmulatedDeviceTest {
 };
 
 TEST_F(CutTransfers, EveryFileArrivesWholeHoweverOftenItsConnectionIsCut) {
+#ifdef _WIN32
+  GTEST_SKIP() << "changes the device's faults between transfers, which only an emulator in this "
+                  "process allows";
+#endif
   SCOPED_TRACE("seed " + std::to_string(seed_) + " (VESK_FAULT_SEED repeats it)");
   int transfers = 0, attempts = 0, cuts = 0;
   for (const int secure : {0, 1}) {

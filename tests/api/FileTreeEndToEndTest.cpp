@@ -1,10 +1,12 @@
 // Browsing and changing the device's file tree through the public API, against the device
 // emulator serving a temporary folder.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -81,11 +83,16 @@ TEST_F(FileTreeEndToEnd, ListsAFolderPageByPageAsTheFileSystemHasIt) {
 TEST_F(FileTreeEndToEnd, StatusOfFilesBeyondFourGiB) {
   const long long size = (5LL << 30) + 7;
   {
+#ifdef _WIN32
+    std::ofstream(root_ / "Public" / "big.bin", std::ios::binary).close();
+    std::filesystem::resize_file(root_ / "Public" / "big.bin", size);  // sparse under Wine too
+#else
     const std::string path = (root_ / "Public" / "big.bin").string();
     const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, size), 0);  // sparse: no disk space taken
     ::close(fd);
+#endif
   }
   CVeskHttpFileStatus status;
   ASSERT_EQ(files_->GetFileStatus(L"/Public/big.bin", nullptr, &status), VESK_HTTP_SUCCESS);
@@ -103,13 +110,22 @@ TEST_F(FileTreeEndToEnd, StatusOfFilesBeyondFourGiB) {
   CVeskHttpFileStatus changed;
   ASSERT_EQ(files_->SetFileModifyTime(L"/Public/big.bin", 1000000000, nullptr, &changed),
             VESK_HTTP_SUCCESS);
+#ifdef _WIN32
+  struct _stat64 st {};
+  ASSERT_EQ(::_wstat64((root_ / "Public" / "big.bin").c_str(), &st), 0);
+#else
   struct stat st {};
   ASSERT_EQ(::stat((root_ / "Public" / "big.bin").c_str(), &st), 0);
+#endif
   EXPECT_EQ(st.st_mtime, 1000000000);
   EXPECT_STREQ(changed.GetFileName(), L"big.bin");
 }
 
 TEST_F(FileTreeEndToEnd, AwkwardNamesSurviveEveryOperation) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names local files through narrow UTF-8 text, which a Windows program reads in "
+                  "its code page";
+#endif
   for (const std::string name :
        {"a b", "a&b=c", "h#1", "100%", "x+y", "\xe6\x96\x87\xe4\xbb\xb6", "%41%42"}) {
     SCOPED_TRACE(name);

@@ -23,6 +23,12 @@ namespace fs = std::filesystem;
 using vesk::test::Ascii;
 using vesk::test::HttpGet;
 
+#ifdef _WIN32
+tm* localtime_r(const std::time_t* when, tm* parts) {
+  return localtime_s(parts, when) == 0 ? parts : nullptr;
+}
+#endif
+
 // The device's clock, which these tests move past a link's expiry.
 std::atomic<std::time_t> deviceClock{0};
 
@@ -57,7 +63,9 @@ class ShareLinkEndToEnd : public vesk::test::EmulatedDeviceTest {
 
   static vesk::emulator::EmulatorOptions Options() {
     vesk::emulator::EmulatorOptions options;
+#ifndef _WIN32  // an emulator of its own keeps the system's clock
     options.clock = [] { return deviceClock.load(); };
+#endif
     return options;
   }
 
@@ -71,6 +79,10 @@ class ShareLinkEndToEnd : public vesk::test::EmulatedDeviceTest {
 };
 
 TEST_F(ShareLinkEndToEnd, ALinkDownloadsTheFileForAnyClientUntilDeleted) {
+#ifdef _WIN32
+  GTEST_SKIP() << "moves the device's clock past the link's expiry, which only an emulator in "
+                  "this process allows";
+#endif
   const std::time_t expiry = TomorrowAt1030();
   const struct {
     const wchar_t* password;

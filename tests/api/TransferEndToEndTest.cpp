@@ -1,12 +1,17 @@
 // Moving files between this computer and the device through the public API, against the
 // device emulator: round trips, interruptions and resumes, offsets beyond 4 GiB, cancel, and
 // the memory a large transfer takes.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <stdlib.h>
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first
+#include <psapi.h>
+#else
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -77,7 +82,12 @@ class TransferEndToEnd : public vesk::test::EmulatedDeviceTest {
     faults.bytesPerSecond = rate;
     faults.dropAfterBytes = dropAfter;
     faults.dropCount = count;
+#ifdef _WIN32
+    RestartWithFaults(faults);
+    ASSERT_FALSE(HasFatalFailure());
+#else
     device_->SetTransferFaults(faults);
+#endif
   }
 
   fs::path local_;
@@ -163,6 +173,10 @@ TEST_F(TransferEndToEnd, AnInterruptedDownloadResumesFromTheLocalFilesSize) {
 }
 
 TEST_F(TransferEndToEnd, AnInterruptedChunkedUploadResumesWhereTheDeviceStopped) {
+#ifdef _WIN32
+  GTEST_SKIP() << "lifts the device's faults while a chunked upload is unfinished, which only an "
+                  "emulator in this process allows";
+#else
   const std::uint64_t size = 4 * kMiB + 5;
   WriteFile(Local("data.bin"), size, 9);
   const timespec times[2] = {{1700000900, 0}, {1500000000, 0}};  // read lately, written long ago
@@ -203,6 +217,7 @@ TEST_F(TransferEndToEnd, AnInterruptedChunkedUploadResumesWhereTheDeviceStopped)
   EXPECT_EQ(files_->ChunkedUploadFile(local.c_str(), L"/Public", L"", other.c_str(),
                                       L"/Public/.uploads", nullptr, nullptr, nullptr),
             VESK_HTTP_CHUNK_STATUS_5);
+#endif
 }
 
 TEST_F(TransferEndToEnd, ADownloadResumedBeyond4GiBWritesAtTheRightPlace) {
@@ -277,9 +292,15 @@ TEST_F(TransferEndToEnd, CancelEndsATransferPromptlyAndKeepsWhatArrived) {
 
 // The high-water mark of this process's resident memory, in bytes.
 std::uint64_t PeakResidentBytes() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PeakWorkingSetSize;
+#else
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
+#endif
 }
 
 TEST_F(TransferEndToEnd, ALargeTransferTakesBoundedMemory) {

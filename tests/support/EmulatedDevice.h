@@ -1,10 +1,13 @@
 // A device emulator serving a fresh temporary folder, and a file station logged in to it, for
-// the tests that drive the device through the public API.
+// the tests that drive the device through the public API. On Windows (under Wine) the emulator
+// is the native one in a process of its own (support/EmulatorProcess.cpp), serving a folder
+// under /tmp that both sides name.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -13,6 +16,23 @@
 #include "VeskHttp.h"
 #include "emulator/Emulator.h"
 
+#ifdef _WIN32
+#include <direct.h>
+#include <io.h>
+
+// mkdtemp for the Windows test programs: a fresh folder named after pattern, whose trailing
+// XXXXXX are replaced; nullptr when none could be made.
+inline char* mkdtemp(char* pattern) {
+  const std::string base = pattern;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::copy(base.begin(), base.end(), pattern);
+    if (_mktemp_s(pattern, base.size() + 1) != 0) return nullptr;
+    if (_mkdir(pattern) == 0) return pattern;
+  }
+  return nullptr;
+}
+#endif
+
 namespace vesk::test {
 
 class EmulatedDeviceTest : public ::testing::Test {
@@ -20,10 +40,17 @@ class EmulatedDeviceTest : public ::testing::Test {
   // shares: the top-level folders of the device's root, its share roots.
   explicit EmulatedDeviceTest(std::initializer_list<const char*> shares,
                               emulator::EmulatorOptions options = {}) {
+#ifdef _WIN32
+    char pattern[] = "Z:\\tmp\\vesk-e2e-XXXXXX";
+#else
     char pattern[] = "/tmp/vesk-e2e-XXXXXX";
+#endif
     root_ = mkdtemp(pattern);
     for (const char* share : shares) std::filesystem::create_directory(root_ / share);
     options.root = root_.string();
+#ifdef _WIN32
+    options_ = options;
+#endif
     device_ = std::make_unique<emulator::Emulator>(options);
   }
   ~EmulatedDeviceTest() override {
@@ -54,6 +81,23 @@ class EmulatedDeviceTest : public ::testing::Test {
       EXPECT_EQ(server_.CloseFileStation(&files_), VESK_HTTP_SUCCESS);
     }
   }
+
+#ifdef _WIN32
+  // An emulator of its own plays the transfer faults it was started with: it is started again
+  // on the same root with faults, and the station logs in to it anew. Its faults count from its
+  // first transfer on, as they would from the next one after SetTransferFaults.
+  void RestartWithFaults(const emulator::TransferFaults& faults) {
+    if (files_) {
+      EXPECT_EQ(server_.CloseFileStation(&files_), VESK_HTTP_SUCCESS);
+    }
+    device_.reset();
+    options_.faults = faults;
+    device_ = std::make_unique<emulator::Emulator>(options_);
+    SetUp();
+  }
+
+  emulator::EmulatorOptions options_;
+#endif
 
   std::filesystem::path root_;
   std::unique_ptr<emulator::Emulator> device_;
