@@ -4,6 +4,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -40,7 +41,20 @@ bool ReadFile(const std::string& path, std::string* text) {
 
 struct Emulator::Impl {
   explicit Impl(EmulatorOptions options)
-      : device(std::move(options)), router(device, AllRoutes()) {}
+      : device(std::move(options)),
+        router(device, AllRoutes()),
+        control(device, device.options.testControl ? ControlRoutes() : std::vector<Route>()) {}
+
+  // The router for a request: the control routes take the paths under kControlPath on the
+  // plain port when they are on; every other request goes to the device's routes.
+  const Router& RouterFor(const httpd::Request& request, bool plainPort) const {
+    if (!plainPort || !device.options.testControl) return router;
+    const std::string path = request.Path();
+    const std::string_view prefix = kControlPath;
+    const bool underControl =
+        path.size() > prefix.size() && path.starts_with(prefix) && path[prefix.size()] == '/';
+    return underControl ? control : router;
+  }
 
   // The PEM pair for HTTPS: read from the given files or generated.
   bool LoadCertificate(httpd::CertificatePair* pair, std::string* error) const {
@@ -79,9 +93,12 @@ struct Emulator::Impl {
       options.tlsKeyPem = cert->keyPem;
     }
     httpd::Handlers handlers;
-    handlers.onRequest = [this](httpd::Request& request) { return router.Handle(request); };
-    handlers.bodyConsumer = [this](const httpd::Request& head) {
-      return router.BodyConsumerFor(head);
+    const bool plainPort = cert == nullptr;
+    handlers.onRequest = [this, plainPort](httpd::Request& request) {
+      return RouterFor(request, plainPort).Handle(request);
+    };
+    handlers.bodyConsumer = [this, plainPort](const httpd::Request& head) {
+      return RouterFor(head, plainPort).BodyConsumerFor(head);
     };
     return std::make_unique<httpd::Server>(std::move(options), std::move(handlers));
   }
@@ -102,6 +119,7 @@ struct Emulator::Impl {
 
   DeviceState device;
   const Router router;
+  const Router control;  // the test control routes; none unless testControl
   std::mutex lifecycle;  // guards plain and secure; serialises Start and Stop
   std::unique_ptr<httpd::Server> plain;
   std::unique_ptr<httpd::Server> secure;
@@ -167,6 +185,10 @@ void Emulator::SetTransferFaults(const TransferFaults& faults) {
 
 bool Emulator::WaitForJob(long long pid, int percent, std::chrono::milliseconds timeout) const {
   return impl_->device.jobs.WaitFor(pid, percent, timeout);
+}
+
+void Emulator::SetClock(std::optional<std::time_t> now) {
+  impl_->device.fixedClock = now ? static_cast<long long>(*now) : DeviceState::kClockNotFixed;
 }
 
 }  // namespace vesk::emulator

@@ -60,7 +60,26 @@ struct EmulatorOptions {
   // The device's clock, for the expiry of share links; empty: the system's. Tests set it to
   // follow a link past its expiry without waiting.
   std::function<std::time_t()> clock;
+  // Serves the test control routes on the plain HTTP port, to loopback clients alone: the
+  // hooks below (SessionCount, WebFileManagerEnabled, WaitForJob, SetTransferFaults, SetClock)
+  // for a test program that runs the emulator as a process of its own. Off by default.
+  bool testControl = false;
 };
+
+// The path under which the test control routes are served (see EmulatorOptions::testControl).
+// On the plain HTTP port, loopback clients alone:
+//   GET  <kControlPath>/sessions          the number of live sessions, as decimal text
+//   GET  <kControlPath>/web-file-manager  "1" when the web file manager switch is on, else "0"
+//   POST <kControlPath>/wait-job          WaitForJob: form fields pid, percent and timeout
+//                                         (milliseconds, at most kControlWaitLimit); "1" or "0"
+//   POST <kControlPath>/transfer-faults   SetTransferFaults: form fields bytes_per_second,
+//                                         drop_after_bytes and drop_count, each absent one at
+//                                         its default (unthrottled, never, every one)
+//   POST <kControlPath>/clock             SetClock: form field time (seconds since the epoch);
+//                                         without it, the clock option again
+// A POST answers "ok". A client from another address gets a 403, a malformed request a 400.
+inline constexpr const char* kControlPath = "/vesk-emulator/control";
+inline constexpr std::chrono::milliseconds kControlWaitLimit{10 * 60 * 1000};
 
 // Both ports serve one device: one session table, one state. Start, Stop and the accessors
 // may be called from any thread, but Start and Stop not from inside a request.
@@ -79,7 +98,7 @@ class Emulator {
   // upload received so far stays), waits for every request in progress, stops every copy or move
   // job where it is (what it copied so far stays) and every compression or extraction (which
   // removes what it wrote) and waits for them, and forgets every session and job (the web file
-  // manager switch stays as it is). Safe to call more than once.
+  // manager switch and a clock fixed by SetClock stay as they are). Safe to call more than once.
   void Stop();
 
   unsigned short Port() const;         // bound plain port, 0 when stopped
@@ -96,6 +115,10 @@ class Emulator {
   // timeout: true unless the time ran out or there is no such job. For tests and tools that
   // follow a job without polling its status.
   bool WaitForJob(long long pid, int percent, std::chrono::milliseconds timeout) const;
+
+  // Fixes the device's clock at now from here on, in place of the clock option (or the
+  // system's clock); nullopt goes back to that. From any thread.
+  void SetClock(std::optional<std::time_t> now);
 
  private:
   struct Impl;

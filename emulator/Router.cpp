@@ -75,6 +75,12 @@ bool DeviceState::AccountMatches(const std::string& user, const std::string& bas
   return password && user == options.user && *password == options.password;
 }
 
+std::time_t DeviceState::Now() const {
+  const long long fixed = fixedClock.load();
+  if (fixed != kClockNotFixed) return static_cast<std::time_t>(fixed);
+  return options.clock ? options.clock() : std::time(nullptr);
+}
+
 FieldSet Call::Form() const {
   const std::string* type = request.Header("Content-Type");
   std::string_view media = type ? std::string_view(*type) : std::string_view();

@@ -3,7 +3,9 @@
 #define VESK_EMULATOR_ROUTER_H
 
 #include <atomic>
+#include <climits>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +29,8 @@ struct DeviceState {
   // True when user and the base64 form of the password (strictly decoded, see DecodeBase64)
   // match the device's account.
   bool AccountMatches(const std::string& user, const std::string& base64Password) const;
+  // The device's time: the one SetClock fixed, else the clock option's, else the system's.
+  std::time_t Now() const;
 
   const EmulatorOptions options;
   SessionTable sessions;
@@ -35,6 +39,9 @@ struct DeviceState {
   ShareLinkTable shareLinks;
   TranscodeQueue transcodes;
   std::atomic<bool> webFileManager{false};
+  // The device's time when fixed by SetClock, else kClockNotFixed.
+  static constexpr long long kClockNotFixed = LLONG_MIN;
+  std::atomic<long long> fixedClock{kClockNotFixed};
   std::atomic<unsigned short> plainPort{0};  // bound ports, 0 while not listening
   std::atomic<unsigned short> tlsPort{0};
 };
@@ -99,6 +106,8 @@ std::vector<Route> TransferRoutes();
 std::vector<Route> ShareRoutes();
 std::vector<Route> ArchiveRoutes();
 std::vector<Route> DeviceInfoRoutes();
+// The test control routes under kControlPath (see EmulatorOptions::testControl).
+std::vector<Route> ControlRoutes();
 
 // Answers requests by the route table. Before an endpoint runs:
 //  - an unknown path, or a known path with an unknown or missing function: 404;

@@ -88,9 +88,7 @@ constexpr long long kTooManyLinks = 9;
 constexpr std::size_t kLinkIdLength = 32;
 constexpr unsigned long long kMaxThumbnail = 1024;
 
-std::time_t Now(const DeviceState& device) {
-  return device.options.clock ? device.options.clock() : std::time(nullptr);
-}
+std::time_t Now(const DeviceState& device) { return device.Now(); }
 
 httpd::Response Refused(long long status) {
   return JsonReply(JsonObject().Add("status", status).Add("success", "false"));

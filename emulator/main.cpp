@@ -21,7 +21,7 @@ constexpr const char* kUsage =
     "                     [--job-rate BYTES] [--transfer-rate BYTES]\n"
     "                     [--drop-after BYTES] [--drop-count N]\n"
     "                     [--cloud-name NAME] [--external-ip ADDR] [--local-ip ADDR]\n"
-    "                     [--host-ip ADDR]\n"
+    "                     [--host-ip ADDR] [--test-control]\n"
     "\n"
     "  --root DIR          folder whose top-level folders are the share roots\n"
     "  --user U            the device's user name (default admin)\n"
@@ -49,7 +49,12 @@ constexpr const char* kUsage =
     "  --local-ip ADDR     the local address it reports (default: the first private\n"
     "                      IPv4 address of this machine, else 127.0.0.1)\n"
     "  --host-ip ADDR      the host address it reports (default: the --bind address)\n"
-    "                      An empty NAME or ADDR is reported empty.\n";
+    "                      An empty NAME or ADDR is reported empty.\n"
+    "  --test-control      serve the test control routes under /vesk-emulator/control/ on\n"
+    "                      the plain HTTP port, to loopback clients alone: the session\n"
+    "                      count, the web file manager switch, waiting for a job, the\n"
+    "                      transfer faults and the device's clock, for test programs that\n"
+    "                      run the emulator as a process of their own (default: off)\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "vesk-emulator: %s\n%s", message.c_str(), kUsage);
@@ -77,6 +82,10 @@ int main(int argc, char** argv) {
     }
     if (flag == "--no-tls") {
       options.tls = false;
+      continue;
+    }
+    if (flag == "--test-control") {
+      options.testControl = true;
       continue;
     }
     std::string* text = flag == "--root"       ? &options.root

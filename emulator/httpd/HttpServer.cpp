@@ -274,6 +274,13 @@ struct Server::Callbacks {
           request.connection = static_cast<unsigned long long>(
               reinterpret_cast<std::uintptr_t>(info->socket_context));
         }
+        if (const MHD_ConnectionInfo* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
+          const sockaddr* peer = info->client_addr;
+          request.loopbackPeer =
+              peer && peer->sa_family == AF_INET &&
+              (ntohl(reinterpret_cast<const sockaddr_in*>(peer)->sin_addr.s_addr) >> 24) == 127;
+        }
         if (server->handlers_.bodyConsumer) {
           try {
             state->consumer = server->handlers_.bodyConsumer(request);

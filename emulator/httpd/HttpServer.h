@@ -55,6 +55,7 @@ struct Request {
   Fields headers;       // in the order received, names as sent
   std::string body;     // raw body bytes after any chunked decoding; empty if a consumer took them
   unsigned long long connection = 0;  // serial number (1, 2, ...) of the request's connection
+  bool loopbackPeer = false;          // the client's address is a loopback one (127.0.0.0/8)
   // The consumer Handlers::bodyConsumer made for this request, which the server keeps until
   // the request ends; nullptr when there is none.
   BodyConsumer* consumer = nullptr;

@@ -285,6 +285,32 @@ bool NamesAddress(const CERT_CONTEXT& certificate, const std::vector<BYTE>& addr
 // system's trust store plays no part) and is valid for the host now. The chain engine trusts
 // the file's certificates alone as roots; where the platform's engine cannot be told so, the
 // chain is built with the file's certificates at hand, and its root must be one of them.
+// The SSL policy on a built chain: the host name (an address looked for among the
+// certificate's addresses here, since not every platform's check knows them), the dates and,
+// unless `ignore` says otherwise, a trusted root.
+bool NameAndDatesAccepted(const CERT_CONTEXT& certificate, const CERT_CHAIN_CONTEXT& chain,
+                          const std::wstring& host, DWORD ignore) {
+  std::wstring serverName = host;
+  if (serverName.size() > 2 && serverName.front() == L'[' && serverName.back() == L']')
+    serverName = serverName.substr(1, serverName.size() - 2);
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.fdwChecks = ignore;
+  if (const std::optional<std::vector<BYTE>> address = ParseAddress(serverName)) {
+    if (!NamesAddress(certificate, *address)) return false;
+    ssl.fdwChecks |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+  }
+  ssl.pwszServerName = serverName.data();
+  CERT_CHAIN_POLICY_PARA policyPara{};
+  policyPara.cbSize = sizeof policyPara;
+  policyPara.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, &chain, &policyPara, &status) &&
+         status.dwError == 0;
+}
+
 bool VerifiedByAuthorities(const CERT_CONTEXT& certificate, const std::string& caFile,
                            const std::wstring& host) {
   auto authorities = LoadPemStore(caFile);
@@ -323,28 +349,24 @@ bool VerifiedByAuthorities(const CERT_CONTEXT& certificate, const std::string& c
   if (!known) return false;
   CertFreeCertificateContext(known);
 
-  // The name and the dates; the root was checked above. An address is looked for among the
-  // certificate's addresses here, since not every platform's check knows them.
-  std::wstring serverName = host;
-  if (serverName.size() > 2 && serverName.front() == L'[' && serverName.back() == L']')
-    serverName = serverName.substr(1, serverName.size() - 2);
-  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-  ssl.cbSize = sizeof ssl;
-  ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  if (const std::optional<std::vector<BYTE>> address = ParseAddress(serverName)) {
-    if (!NamesAddress(certificate, *address)) return false;
-    ssl.fdwChecks |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
-  }
-  ssl.pwszServerName = serverName.data();
-  CERT_CHAIN_POLICY_PARA policyPara{};
-  policyPara.cbSize = sizeof policyPara;
-  policyPara.pvExtraPolicyPara = &ssl;
-  CERT_CHAIN_POLICY_STATUS status{};
-  status.cbSize = sizeof status;
-  return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policyPara,
-                                          &status) &&
-         status.dwError == 0;
+  // The name and the dates; the root was checked above.
+  return NameAndDatesAccepted(certificate, *chain, host, SECURITY_FLAG_IGNORE_UNKNOWN_CA);
+}
+
+// Whether the certificate chains to a root the system trusts, for this host and today: what
+// WinHTTP's own handshake checks, checked again on every request, since a pooled connection
+// may have been opened by a request that asked for no check.
+bool VerifiedBySystem(const CERT_CONTEXT& certificate, const std::wstring& host) {
+  CERT_CHAIN_PARA chainPara{};
+  chainPara.cbSize = sizeof chainPara;
+  PCCERT_CHAIN_CONTEXT rawChain = nullptr;
+  if (!CertGetCertificateChain(nullptr, &certificate, nullptr, certificate.hCertStore, &chainPara,
+                               0, nullptr, &rawChain))
+    return false;
+  std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainContextDeleter> chain(rawChain);
+  // A whole chain with nothing wrong in it: its root among those the system trusts.
+  return chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR &&
+         NameAndDatesAccepted(certificate, *chain, host, 0);
 }
 
 // ---- the proxy ----
@@ -700,17 +722,19 @@ struct WinExchange {
       Finish(ExchangeEnd::Failed);
   }
 
-  // The certificate of the connection the request is about to go out on: its pin, and with
-  // the caller's authorities its chain. A mismatch ends the exchange before any request byte.
+  // The certificate of the connection the request is about to go out on: its pin and, when
+  // verifying, its chain (to the caller's authorities, or to the system's). A mismatch ends the
+  // exchange before any request byte.
   bool CertificateAccepted() {
-    if (certificatePin.empty() && !(verifyCertificate && !caFile.empty())) return true;
+    if (!secure || (certificatePin.empty() && !verifyCertificate)) return true;
     PCCERT_CONTEXT raw = nullptr;
     DWORD size = sizeof raw;
     if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &raw, &size) || !raw)
       return false;
     const std::unique_ptr<const CERT_CONTEXT, CertContextDeleter> certificate(raw);
     if (!certificatePin.empty() && !MatchesPin(*certificate, certificatePin)) return false;
-    if (verifyCertificate && !caFile.empty() && !VerifiedByAuthorities(*certificate, caFile, host))
+    if (verifyCertificate && !(caFile.empty() ? VerifiedBySystem(*certificate, host)
+                                              : VerifiedByAuthorities(*certificate, caFile, host)))
       return false;
     return true;
   }

@@ -23,6 +23,7 @@
 #include "VeskHttp.h"
 #include "emulator/Emulator.h"
 #include "support/EmulatedDevice.h"
+#include "support/Files.h"
 #include "support/Notifications.h"
 #include "support/WideText.h"
 
@@ -30,6 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using vesk::test::Utf8Path;
 using vesk::test::Wide;
 
 // A progress callback makes a copy or move wait for the device's job to end; without one it
@@ -122,18 +124,15 @@ TEST_F(FileTreeEndToEnd, StatusOfFilesBeyondFourGiB) {
 }
 
 TEST_F(FileTreeEndToEnd, AwkwardNamesSurviveEveryOperation) {
-#ifdef _WIN32
-  GTEST_SKIP() << "names local files through narrow UTF-8 text, which a Windows program reads in "
-                  "its code page";
-#endif
   for (const std::string name :
        {"a b", "a&b=c", "h#1", "100%", "x+y", "\xe6\x96\x87\xe4\xbb\xb6", "%41%42"}) {
     SCOPED_TRACE(name);
     const std::wstring wname = Wide(name);
     const std::wstring folder = L"/Public/" + wname;
+    const fs::path local = Utf8Path(name);
     ASSERT_EQ(files_->CreateFolder(L"/Public", wname.c_str(), nullptr), VESK_HTTP_SUCCESS);
-    ASSERT_TRUE(fs::is_directory(root_ / "Public" / name));
-    WriteFile(root_ / "Public" / name / name, 3);
+    ASSERT_TRUE(fs::is_directory(root_ / "Public" / local));
+    WriteFile(root_ / "Public" / local / local, 3);
 
     CVeskHttpFileStatus status;
     ASSERT_EQ(files_->GetFileStatus((folder + L"/" + wname).c_str(), nullptr, &status),
@@ -148,14 +147,14 @@ TEST_F(FileTreeEndToEnd, AwkwardNamesSurviveEveryOperation) {
     const std::wstring renamed = wname + L" 2";
     ASSERT_EQ(files_->RenameFile((folder + L"/" + wname).c_str(), renamed.c_str(), nullptr),
               VESK_HTTP_SUCCESS);
-    EXPECT_TRUE(fs::exists(root_ / "Public" / name / (name + " 2")));
+    EXPECT_TRUE(fs::exists(root_ / "Public" / local / Utf8Path(name + " 2")));
 
     ASSERT_EQ(files_->CopyFile((folder + L"/" + renamed).c_str(), L"/Backup", 1, nullptr, nullptr,
                                &IgnoreProgress),
               VESK_HTTP_SUCCESS);
     ASSERT_EQ(files_->MoveFile(folder.c_str(), L"/Backup", 1, nullptr, nullptr, &IgnoreProgress),
               VESK_HTTP_SUCCESS);
-    EXPECT_FALSE(fs::exists(root_ / "Public" / name));
+    EXPECT_FALSE(fs::exists(root_ / "Public" / local));
 
     ASSERT_EQ(files_->DeleteFile((L"/Backup/" + wname).c_str(), nullptr), VESK_HTTP_SUCCESS);
     ASSERT_EQ(files_->DeleteFile(CVeskHttpFileEntry(0, 3, L"/Backup", renamed.c_str()), nullptr),

@@ -3,11 +3,11 @@
 // listed, deleted, and expired.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,9 +28,6 @@ tm* localtime_r(const std::time_t* when, tm* parts) {
   return localtime_s(parts, when) == 0 ? parts : nullptr;
 }
 #endif
-
-// The device's clock, which these tests move past a link's expiry.
-std::atomic<std::time_t> deviceClock{0};
 
 // Tomorrow at 10:30 local time, and the same moment as wide text in the given format.
 std::time_t TomorrowAt1030() {
@@ -56,17 +53,8 @@ std::wstring LocalText(std::time_t when, const char* format) {
 
 class ShareLinkEndToEnd : public vesk::test::EmulatedDeviceTest {
  protected:
-  ShareLinkEndToEnd() : EmulatedDeviceTest({"Public"}, Options()) {
-    deviceClock = std::time(nullptr);
+  ShareLinkEndToEnd() : EmulatedDeviceTest({"Public"}) {
     std::ofstream(root_ / "Public" / "report 1.txt", std::ios::binary) << kContent;
-  }
-
-  static vesk::emulator::EmulatorOptions Options() {
-    vesk::emulator::EmulatorOptions options;
-#ifndef _WIN32  // an emulator of its own keeps the system's clock
-    options.clock = [] { return deviceClock.load(); };
-#endif
-    return options;
   }
 
   std::vector<CVeskHttpShareLink> List() {
@@ -79,10 +67,6 @@ class ShareLinkEndToEnd : public vesk::test::EmulatedDeviceTest {
 };
 
 TEST_F(ShareLinkEndToEnd, ALinkDownloadsTheFileForAnyClientUntilDeleted) {
-#ifdef _WIN32
-  GTEST_SKIP() << "moves the device's clock past the link's expiry, which only an emulator in "
-                  "this process allows";
-#endif
   const std::time_t expiry = TomorrowAt1030();
   const struct {
     const wchar_t* password;
@@ -95,7 +79,7 @@ TEST_F(ShareLinkEndToEnd, ALinkDownloadsTheFileForAnyClientUntilDeleted) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.secure);
-    deviceClock = std::time(nullptr);
+    device_->SetClock(std::nullopt);  // the system's clock
     CVeskHttpShareLink link;
     ASSERT_EQ(files_->CreateShareLink(CVeskHttpShareLinkInfo(L"/Public/report 1.txt", c.password,
                                                              c.dateTime.c_str(), c.secure),
@@ -115,7 +99,7 @@ TEST_F(ShareLinkEndToEnd, ALinkDownloadsTheFileForAnyClientUntilDeleted) {
     if (!code.empty()) {
       EXPECT_EQ(HttpGet(url).status, 403);
       EXPECT_EQ(HttpGet(url + "?access_code=wrong").status, 403);
-      deviceClock = expiry;
+      device_->SetClock(expiry);
       EXPECT_EQ(HttpGet(url + "?access_code=" + code).status, 410);
     }
 

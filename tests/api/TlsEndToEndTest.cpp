@@ -13,7 +13,9 @@
 
 #include "VeskHttp.h"
 #include "emulator/Emulator.h"
+#ifndef _WIN32
 #include "httpd/Certificate.h"
+#endif
 
 namespace {
 
@@ -23,37 +25,71 @@ using vesk::emulator::EmulatorOptions;
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+// A device's certificate and key files and the certificate's SHA-256 fingerprint ("AB:01:...").
+struct DeviceCertificate {
+  fs::path cert, key;
+  std::string pin;
+};
+
 // Two devices on this machine: one with a self-signed certificate, one with a certificate
-// signed by a test authority.
+// signed by a test authority (ca.pem).
+//
+// On Linux the certificates are made here, in a temporary folder. The Windows build has no
+// OpenSSL: there they were made at build time with the build machine's openssl program
+// (tests/CMakeLists.txt), in the folder VESK_TLS_CERTIFICATES, each with its fingerprint in a
+// ".sha256" file as openssl prints it.
 class TlsEndToEnd : public ::testing::Test {
  protected:
   TlsEndToEnd() {
+#ifdef _WIN32
+    dir_ = VESK_TLS_CERTIFICATES;
+    selfSigned_ = Made("self");
+    signed_ = Made("signed");
+#else
     char pattern[] = "/tmp/vesk-tls-XXXXXX";
     dir_ = mkdtemp(pattern);
+    temporary_ = true;
     const auto authority = vesk::httpd::MakeSelfSignedCertificate("Test CA", -1, 30);
     Write("ca.pem", authority.certPem);
-    selfSigned_ = vesk::httpd::MakeSelfSignedCertificate("device", -1, 30);
-    signed_ = vesk::httpd::MakeSignedCertificate(authority, "device", -1, 30);
-    selfSignedDevice_ = Device("self", selfSigned_);
-    signedDevice_ = Device("signed", signed_);
+    selfSigned_ = Make("self", vesk::httpd::MakeSelfSignedCertificate("device", -1, 30));
+    signed_ = Make("signed", vesk::httpd::MakeSignedCertificate(authority, "device", -1, 30));
+#endif
+    selfSignedDevice_ = Device(selfSigned_);
+    signedDevice_ = Device(signed_);
   }
   ~TlsEndToEnd() override {
     selfSignedDevice_.reset();
     signedDevice_.reset();
-    fs::remove_all(dir_);
+    if (temporary_) fs::remove_all(dir_);
   }
 
+#ifdef _WIN32
+  // A certificate made at build time, and its fingerprint from "sha256 Fingerprint=AB:01:...".
+  DeviceCertificate Made(const std::string& name) const {
+    DeviceCertificate made{dir_ / (name + ".crt"), dir_ / (name + ".key"), {}};
+    std::ifstream in(dir_ / (name + ".sha256"));
+    std::getline(in, made.pin);
+    made.pin.erase(0, made.pin.find('=') + 1);
+    EXPECT_EQ(made.pin.size(), 95u) << "no fingerprint for " << name << " in " << dir_;
+    return made;
+  }
+#else
   void Write(const std::string& name, const std::string& text) {
     std::ofstream(dir_ / name, std::ios::binary) << text;
   }
 
-  std::unique_ptr<Emulator> Device(const std::string& name,
-                                   const vesk::httpd::CertificatePair& cert) {
-    Write(name + ".crt", cert.certPem);
-    Write(name + ".key", cert.keyPem);
+  DeviceCertificate Make(const std::string& name, const vesk::httpd::CertificatePair& pair) {
+    Write(name + ".crt", pair.certPem);
+    Write(name + ".key", pair.keyPem);
+    return {dir_ / (name + ".crt"), dir_ / (name + ".key"),
+            vesk::httpd::Sha256Fingerprint(pair.certPem)};
+  }
+#endif
+
+  static std::unique_ptr<Emulator> Device(const DeviceCertificate& cert) {
     EmulatorOptions options;
-    options.certFile = (dir_ / (name + ".crt")).string();
-    options.keyFile = (dir_ / (name + ".key")).string();
+    options.certFile = cert.cert.string();
+    options.keyFile = cert.key.string();
     auto device = std::make_unique<Emulator>(options);
     std::string error;
     EXPECT_TRUE(device->Start(&error)) << error;
@@ -87,13 +123,14 @@ class TlsEndToEnd : public ::testing::Test {
   }
 
   fs::path dir_;
-  vesk::httpd::CertificatePair selfSigned_, signed_;
+  bool temporary_ = false;  // dir_ was made for this test
+  DeviceCertificate selfSigned_, signed_;
   std::unique_ptr<Emulator> selfSignedDevice_, signedDevice_;
 };
 
 TEST_F(TlsEndToEnd, VerificationAndPinsDecideWhichDevicesAreReached) {
-  const std::wstring selfSignedPin = Wide(vesk::httpd::Sha256Fingerprint(selfSigned_.certPem));
-  const std::wstring signedPin = Wide(vesk::httpd::Sha256Fingerprint(signed_.certPem));
+  const std::wstring selfSignedPin = Wide(selfSigned_.pin);
+  const std::wstring signedPin = Wide(signed_.pin);
   const std::wstring ca = (dir_ / "ca.pem").wstring();
   struct Case {
     const char* name;
@@ -129,14 +166,14 @@ TEST_F(TlsEndToEnd, VerificationAndPinsDecideWhichDevicesAreReached) {
 }
 
 TEST_F(TlsEndToEnd, PinsAreReadInEitherCaseWithOrWithoutColons) {
-  const std::string colons = vesk::httpd::Sha256Fingerprint(selfSigned_.certPem);
+  const std::string colons = selfSigned_.pin;
   std::string bare, lower = colons;
   std::copy_if(colons.begin(), colons.end(), std::back_inserter(bare),
                [](char c) { return c != ':'; });
   std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   });
-  const std::string other = vesk::httpd::Sha256Fingerprint(signed_.certPem);
+  const std::string other = signed_.pin;
   for (const std::string& pin : {colons, bare, lower}) {
     CVeskHttpServer server = Server(*selfSignedDevice_);
     EXPECT_EQ(server.SetCertificatePin(Wide(other).c_str()), 1);
@@ -185,8 +222,7 @@ TEST_F(TlsEndToEnd, SettingsTakeEffectAtLoginAndPlainHttpIgnoresThem) {
   // A file-service login through the system session checks the certificate too.
   CVeskHttpServer through = Server(*selfSignedDevice_);
   ASSERT_EQ(through.Login(VESK_HTTP_STATION_SYSTEM), VESK_HTTP_SUCCESS);
-  EXPECT_EQ(
-      through.SetCertificatePin(Wide(vesk::httpd::Sha256Fingerprint(signed_.certPem)).c_str()), 1);
+  EXPECT_EQ(through.SetCertificatePin(Wide(signed_.pin).c_str()), 1);
   EXPECT_EQ(through.Login(VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SEND_FAILED);
   IVeskHttpSystem* system = through.OpenSystem();
   EXPECT_EQ(through.CloseSystem(&system), VESK_HTTP_SUCCESS);
@@ -195,7 +231,7 @@ TEST_F(TlsEndToEnd, SettingsTakeEffectAtLoginAndPlainHttpIgnoresThem) {
   CVeskHttpServer plain(CVeskHttpServerInfo(L"127.0.0.1", L"admin", L"admin", 0, L""));
   plain.SetFileStationPortNum(selfSignedDevice_->Port());
   plain.SetVerifyCertificate(1, nullptr);
-  plain.SetCertificatePin(Wide(vesk::httpd::Sha256Fingerprint(signed_.certPem)).c_str());
+  plain.SetCertificatePin(Wide(signed_.pin).c_str());
   EXPECT_EQ(LoginAndWork(plain, VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SUCCESS);
 }
 

@@ -48,9 +48,6 @@ class EmulatedDeviceTest : public ::testing::Test {
     root_ = mkdtemp(pattern);
     for (const char* share : shares) std::filesystem::create_directory(root_ / share);
     options.root = root_.string();
-#ifdef _WIN32
-    options_ = options;
-#endif
     device_ = std::make_unique<emulator::Emulator>(options);
   }
   ~EmulatedDeviceTest() override {
@@ -81,23 +78,6 @@ class EmulatedDeviceTest : public ::testing::Test {
       EXPECT_EQ(server_.CloseFileStation(&files_), VESK_HTTP_SUCCESS);
     }
   }
-
-#ifdef _WIN32
-  // An emulator of its own plays the transfer faults it was started with: it is started again
-  // on the same root with faults, and the station logs in to it anew. Its faults count from its
-  // first transfer on, as they would from the next one after SetTransferFaults.
-  void RestartWithFaults(const emulator::TransferFaults& faults) {
-    if (files_) {
-      EXPECT_EQ(server_.CloseFileStation(&files_), VESK_HTTP_SUCCESS);
-    }
-    device_.reset();
-    options_.faults = faults;
-    device_ = std::make_unique<emulator::Emulator>(options_);
-    SetUp();
-  }
-
-  emulator::EmulatorOptions options_;
-#endif
 
   std::filesystem::path root_;
   std::unique_ptr<emulator::Emulator> device_;

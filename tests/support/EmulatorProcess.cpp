@@ -1,19 +1,26 @@
 // The device emulator for the Windows test programs, which run under Wine: the emulator is not
 // built for Windows, so this stand-in starts the native vesk-emulator (VESK_NATIVE_EMULATOR) as
 // a Linux process through Wine's Z: drive, reads the ports it prints, and stops it with a
-// SIGTERM. Only what its command line carries is available: the device's clock cannot be set,
-// faults cannot change after the start, and the device's sessions, switch and jobs cannot be
-// looked into.
+// SIGTERM. It is started with --test-control, and the test hooks (the session count, the web
+// file manager switch, waiting for a job, the transfer faults, the clock) are its control
+// routes, reached over WinHTTP. The clock option is read once, at the start: the device's clock
+// stays at that time until SetClock moves it.
 #include <gtest/gtest.h>
 #include <windows.h>
+// windows.h first
+#include <winhttp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -75,6 +82,65 @@ bool Running(long long pid) {
   return end != std::string::npos && end + 2 < line.size() && line[end + 2] != 'Z';
 }
 
+// One exchange with the test control of the emulator on port: the reply's body, or nullopt
+// with the failure added to the test. A POST sends form as its form body. wait: how long the
+// emulator may take to answer beyond the usual limit.
+std::optional<std::string> Control(unsigned short port, const wchar_t* method,
+                                   const std::string& name, const std::string& form = {},
+                                   std::chrono::milliseconds wait = {}) {
+  using Handle = std::unique_ptr<void, decltype(&WinHttpCloseHandle)>;
+  const std::string path = std::string(kControlPath) + "/" + name;
+  const auto fail = [&](const std::string& what) -> std::optional<std::string> {
+    ADD_FAILURE() << "the emulator's test control " << path << ": " << what << " ("
+                  << GetLastError() << ")";
+    return std::nullopt;
+  };
+  if (!port) return fail("the emulator is not running");
+  const Handle session(WinHttpOpen(L"vesk-test", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0),
+                       &WinHttpCloseHandle);
+  if (!session) return fail("no WinHTTP session");
+  const int limit = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(kProcessLimit + wait).count());
+  WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
+  const Handle connection(WinHttpConnect(session.get(), L"127.0.0.1", port, 0),
+                          &WinHttpCloseHandle);
+  if (!connection) return fail("cannot connect");
+  const std::wstring target(path.begin(), path.end());
+  const Handle request(WinHttpOpenRequest(connection.get(), method, target.c_str(), nullptr,
+                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0),
+                       &WinHttpCloseHandle);
+  if (!request) return fail("no request");
+  const bool post = std::wstring_view(method) == L"POST";
+  const wchar_t* headers =
+      post ? L"Content-Type: application/x-www-form-urlencoded" : WINHTTP_NO_ADDITIONAL_HEADERS;
+  std::string body = post ? form : std::string();
+  if (!WinHttpSendRequest(request.get(), headers, post ? static_cast<DWORD>(-1L) : 0,
+                          body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data(),
+                          static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
+      !WinHttpReceiveResponse(request.get(), nullptr)) {
+    return fail("the exchange failed");
+  }
+  DWORD status = 0, size = sizeof status;
+  WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+  std::string reply;
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request.get(), &available)) return fail("the reply broke off");
+    if (available == 0) break;
+    const std::size_t at = reply.size();
+    reply.resize(at + available);
+    DWORD read = 0;
+    if (!WinHttpReadData(request.get(), reply.data() + at, available, &read)) {
+      return fail("the reply broke off");
+    }
+    reply.resize(at + read);
+  }
+  if (status != 200) return fail("HTTP " + std::to_string(status) + ": " + reply);
+  return reply;
+}
+
 }  // namespace
 
 struct Emulator::Impl {
@@ -90,19 +156,16 @@ struct Emulator::Impl {
 
   // The emulator's command line: every option that it has a flag for.
   bool Arguments(std::string* arguments, std::string* error) const {
-    if (options.clock) {
-      *error = "the device's clock cannot be set in an emulator of its own";
-      return false;
-    }
     if (options.serverName != EmulatorOptions().serverName) {
       *error = "the emulator's server name cannot be set from its command line";
       return false;
     }
-    std::vector<std::string> words = {"--port",     std::to_string(options.port),
-                                      "--tls-port", std::to_string(options.tlsPort),
-                                      "--user",     options.user,
-                                      "--password", options.password,
-                                      "--bind",     options.bindAddress};
+    std::vector<std::string> words = {"--port",        std::to_string(options.port),
+                                      "--tls-port",    std::to_string(options.tlsPort),
+                                      "--user",        options.user,
+                                      "--password",    options.password,
+                                      "--bind",        options.bindAddress,
+                                      "--test-control"};
     const auto path = [&](const char* flag, const std::string& windowsPath) {
       if (windowsPath.empty()) return true;
       const std::string unix = UnixPath(windowsPath);
@@ -240,7 +303,9 @@ bool Emulator::Start(std::string* error) {
     *error = "cannot start Z:\\bin\\sh";
     return false;
   }
-  return impl_->ReadPorts(error);
+  if (!impl_->ReadPorts(error)) return false;
+  if (impl_->options.clock) SetClock(impl_->options.clock());
+  return true;
 }
 
 void Emulator::Stop() {
@@ -252,22 +317,34 @@ unsigned short Emulator::Port() const { return impl_->port; }
 unsigned short Emulator::TlsPort() const { return impl_->tlsPort; }
 
 bool Emulator::WebFileManagerEnabled() const {
-  ADD_FAILURE() << "the web file manager switch of an emulator of its own cannot be read";
-  return false;
+  return Control(impl_->port, L"GET", "web-file-manager").value_or("") == "1";
 }
 
 std::size_t Emulator::SessionCount() const {
-  ADD_FAILURE() << "the sessions of an emulator of its own cannot be counted";
-  return 0;
+  const std::optional<std::string> count = Control(impl_->port, L"GET", "sessions");
+  return count ? static_cast<std::size_t>(std::stoull(*count)) : 0;
 }
 
-void Emulator::SetTransferFaults(const TransferFaults&) {
-  ADD_FAILURE() << "an emulator of its own plays only the faults it was started with";
+void Emulator::SetTransferFaults(const TransferFaults& faults) {
+  std::string form = "bytes_per_second=" + std::to_string(faults.bytesPerSecond);
+  if (faults.dropAfterBytes >= 0)
+    form += "&drop_after_bytes=" + std::to_string(faults.dropAfterBytes);
+  if (faults.dropCount >= 0) form += "&drop_count=" + std::to_string(faults.dropCount);
+  Control(impl_->port, L"POST", "transfer-faults", form);
 }
 
-bool Emulator::WaitForJob(long long, int, std::chrono::milliseconds) const {
-  ADD_FAILURE() << "the jobs of an emulator of its own cannot be waited for";
-  return false;
+bool Emulator::WaitForJob(long long pid, int percent, std::chrono::milliseconds timeout) const {
+  if (pid < 0) return false;
+  timeout = std::clamp(timeout, std::chrono::milliseconds(0), kControlWaitLimit);
+  const std::string form = "pid=" + std::to_string(pid) +
+                           "&percent=" + std::to_string(std::clamp(percent, 0, 100)) +
+                           "&timeout=" + std::to_string(timeout.count());
+  return Control(impl_->port, L"POST", "wait-job", form, timeout).value_or("") == "1";
+}
+
+void Emulator::SetClock(std::optional<std::time_t> now) {
+  Control(impl_->port, L"POST", "clock",
+          now ? "time=" + std::to_string(static_cast<long long>(*now)) : std::string());
 }
 
 }  // namespace vesk::emulator

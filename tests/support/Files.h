@@ -47,6 +47,20 @@ class TempFolder {
   std::filesystem::path path_;
 };
 
+// Names in these tests are UTF-8 text and "/"-separated, on Windows too, where a path holds
+// UTF-16 and a narrow string would be read in the program's code page.
+
+// The path of a UTF-8 name.
+inline std::filesystem::path Utf8Path(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A path as UTF-8 text with "/" between its parts.
+inline std::string Utf8Name(const std::filesystem::path& path) {
+  const std::u8string name = path.generic_u8string();
+  return std::string(name.begin(), name.end());
+}
+
 // The whole content of a file; empty when it cannot be read.
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,8 +75,8 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& cont
   std::ofstream(path, std::ios::binary) << content;
 }
 
-// Everything below a folder, links not followed: each path relative to it with "dir", "-> "
-// and a link's target, or a file's content.
+// Everything below a folder, links not followed: each path relative to it (UTF-8, "/") with
+// "dir", "-> " and a link's target, or a file's content.
 using FolderTree = std::map<std::string, std::string>;
 
 // The tree below folder; empty when there is no such folder.
@@ -71,9 +85,9 @@ inline FolderTree Snapshot(const std::filesystem::path& folder) {
   std::error_code code;
   for (std::filesystem::recursive_directory_iterator it(folder, code), end; !code && it != end;
        it.increment(code)) {
-    const std::string name = it->path().lexically_relative(folder).string();
+    const std::string name = Utf8Name(it->path().lexically_relative(folder));
     if (it->is_symlink()) {
-      tree[name] = "-> " + std::filesystem::read_symlink(it->path()).string();
+      tree[name] = "-> " + Utf8Name(std::filesystem::read_symlink(it->path()));
     } else if (it->is_directory()) {
       tree[name] = "dir";
     } else {
