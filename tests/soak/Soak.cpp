@@ -137,10 +137,9 @@ class Timer {
     thread_.join();
   }
   void After(std::chrono::microseconds delay, std::function<void()> action) {
-    {
-      std::lock_guard lock(mutex_);
-      actions_.emplace(Clock::now() + delay, std::move(action));
-    }
+    // Notified under the lock, like WorkQueue::Post.
+    std::lock_guard lock(mutex_);
+    actions_.emplace(Clock::now() + delay, std::move(action));
     cv_.notify_all();
   }
 
@@ -187,10 +186,10 @@ class WorkQueue {
     for (auto& thread : threads_) thread.join();
   }
   void Post(std::function<void()> job) {
-    {
-      std::lock_guard lock(mutex_);
-      jobs_.push_back(std::move(job));
-    }
+    // Notified under the lock: the job may end the caller's wait and let the queue be destroyed
+    // while a notification made after the unlock would still use its condition variable.
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(std::move(job));
     cv_.notify_one();
   }
 
