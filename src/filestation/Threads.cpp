@@ -193,11 +193,13 @@ void WorkerPool::Supervise() {
       supervisor_.wait(lock);
       continue;
     }
-    // Jobs wait: when no worker takes one within the grace, every worker is held up, and
-    // one more is added.
+    // Jobs wait: when no worker takes one within the whole grace, every worker is held up, and
+    // one more is added. (A wake-up before the grace is over, by a job queued meanwhile, is no
+    // reason to add one.)
     const std::uint64_t taken = taken_;
-    supervisor_.wait_for(lock, grace_);
-    if (!stopping_ && queueHead_ < queue_.size() && taken_ == taken && idle_ == 0) SpawnLocked();
+    const bool moved =
+        supervisor_.wait_for(lock, grace_, [&] { return stopping_ || taken_ != taken; });
+    if (!moved && queueHead_ < queue_.size() && idle_ == 0) SpawnLocked();
   }
 }
 
