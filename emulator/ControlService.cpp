@@ -12,14 +12,6 @@ namespace vesk::emulator {
 
 namespace {
 
-httpd::Response Text(std::string body) {
-  httpd::Response response;
-  response.status = 200;
-  response.headers.emplace_back("Content-Type", "text/plain; charset=\"UTF-8\"");
-  response.body = std::move(body);
-  return response;
-}
-
 // A control route: loopback clients alone, since a hook changes what every client sees.
 Route ControlRoute(const char* name, const char* method, Endpoint endpoint) {
   return {std::string(kControlPath) + "/" + name, "", "", method,
@@ -36,10 +28,10 @@ Route ControlRoute(const char* name, const char* method, Endpoint endpoint) {
 std::vector<Route> ControlRoutes() {
   std::vector<Route> routes;
   routes.push_back(ControlRoute("sessions", "GET", [](const Call& call) {
-    return Text(std::to_string(call.device.sessions.Count()));
+    return PlainTextReply(std::to_string(call.device.sessions.Count()));
   }));
   routes.push_back(ControlRoute("web-file-manager", "GET", [](const Call& call) {
-    return Text(call.device.webFileManager ? "1" : "0");
+    return PlainTextReply(call.device.webFileManager ? "1" : "0");
   }));
   routes.push_back(ControlRoute("wait-job", "POST", [](const Call& call) {
     const FieldSet form = call.Form();
@@ -47,7 +39,7 @@ std::vector<Route> ControlRoutes() {
     const auto percent = static_cast<int>(Number(form, "percent", 100));
     const std::chrono::milliseconds timeout(
         Number(form, "timeout", static_cast<unsigned long long>(kControlWaitLimit.count())));
-    return Text(call.device.jobs.WaitFor(pid, percent, timeout) ? "1" : "0");
+    return PlainTextReply(call.device.jobs.WaitFor(pid, percent, timeout) ? "1" : "0");
   }));
   routes.push_back(ControlRoute("transfer-faults", "POST", [](const Call& call) {
     const FieldSet form = call.Form();
@@ -61,14 +53,14 @@ std::vector<Route> ControlRoutes() {
       faults.dropCount = static_cast<int>(Number(form, "drop_count", INT_MAX));
     }
     call.device.transfers.SetFaults(faults);
-    return Text("ok");
+    return PlainTextReply("ok");
   }));
   routes.push_back(ControlRoute("clock", "POST", [](const Call& call) {
     const FieldSet form = call.Form();
     call.device.fixedClock = form.Find("time")
                                  ? static_cast<long long>(Number(form, "time", LLONG_MAX))
                                  : DeviceState::kClockNotFixed;
-    return Text("ok");
+    return PlainTextReply("ok");
   }));
   return routes;
 }

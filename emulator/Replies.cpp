@@ -185,6 +185,10 @@ httpd::Response XmlReply(XmlWriter& document) {
   return TextReply(200, "text/xml; charset=\"UTF-8\"", document.Text());
 }
 
+httpd::Response PlainTextReply(std::string body) {
+  return TextReply(200, "text/plain; charset=\"UTF-8\"", std::move(body));
+}
+
 httpd::Response ErrorReply(int status, std::string_view reason) {
   return TextReply(status, "text/plain; charset=\"UTF-8\"", std::string(reason) + "\n");
 }

@@ -86,6 +86,7 @@ httpd::Response JsonReply(const JsonObject& object);
 httpd::Response JsonReply(const JsonArray& array);
 httpd::Response JsonReply(JsonWriter& text);
 httpd::Response XmlReply(XmlWriter& document);
+httpd::Response PlainTextReply(std::string body);
 // An HTTP error with a one-line plain-text reason.
 httpd::Response ErrorReply(int status, std::string_view reason);
 

@@ -92,26 +92,36 @@ bool CrackUrl(const std::string& url, CrackedUrl& out) {
   return true;
 }
 
+// Hands each "Name: value" line of text (lines LF or CR LF ended) to take(name, value), both
+// trimmed; lines without a name are passed over. false as soon as take returns false.
+template <typename Take>
+bool ForEachHeaderLine(std::string_view text, Take take) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = Trim(text.substr(start, end - start));
+    start = end + 1;
+    const auto colon = line.find(':');
+    if (line.empty() || colon == std::string_view::npos || colon == 0) continue;
+    if (!take(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)))) return false;
+  }
+  return true;
+}
+
 // The Content-Length a reply head announces; none when it has no such line or a value that is
 // not a decimal number.
 std::optional<std::uint64_t> ContentLength(std::string_view head) {
-  std::size_t start = 0;
-  while (start < head.size()) {
-    std::size_t end = head.find('\n', start);
-    if (end == std::string_view::npos) end = head.size();
-    const std::string_view line = head.substr(start, end - start);
-    start = end + 1;
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos ||
-        !EqualsNoCase(Trim(line.substr(0, colon)), "Content-Length"))
-      continue;
-    const std::string_view value = Trim(line.substr(colon + 1));
-    std::uint64_t length = 0;
-    const auto [at, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-    if (error == std::errc() && at == value.data() + value.size() && !value.empty()) return length;
-    return std::nullopt;
-  }
-  return std::nullopt;
+  std::optional<std::uint64_t> length;
+  ForEachHeaderLine(head, [&](std::string_view name, std::string_view value) {
+    if (!EqualsNoCase(name, "Content-Length")) return true;
+    std::uint64_t number = 0;
+    const auto [at, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error == std::errc() && at == value.data() + value.size() && !value.empty())
+      length = number;
+    return false;  // the first one counts
+  });
+  return length;
 }
 
 }  // namespace
@@ -202,31 +212,25 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
   // announced length, which the transport sends itself.
   std::optional<std::uint64_t> declaredLength;
   std::vector<std::pair<std::string, std::string>> headers;
-  const std::string& headerText = requestHeaders_;
-  std::size_t start = 0;
-  while (start < headerText.size()) {
-    std::size_t end = headerText.find('\n', start);
-    if (end == std::string::npos) end = headerText.size();
-    const std::string_view line = Trim(std::string_view(headerText).substr(start, end - start));
-    start = end + 1;
-    const auto colon = line.find(':');
-    if (line.empty() || colon == std::string_view::npos || colon == 0) continue;
-    const std::string name(Trim(line.substr(0, colon)));
-    const std::string value(Trim(line.substr(colon + 1)));
+  const bool headersValid = ForEachHeaderLine(requestHeaders_, [&](std::string_view name,
+                                                                   std::string_view value) {
     if (EqualsNoCase(name, "Content-Length")) {
       if (value.empty() || !std::all_of(value.begin(), value.end(), ::isdigit) || value.size() > 19)
         return false;
-      declaredLength = std::stoull(value);
-      continue;
+      declaredLength = std::stoull(std::string(value));
+      return true;
     }
     auto same = std::find_if(headers.begin(), headers.end(),
                              [&](const auto& h) { return EqualsNoCase(h.first, name); });
     if (same != headers.end()) {
-      same->second += "; " + value;
+      same->second += "; ";
+      same->second += value;
     } else {
       headers.emplace_back(name, value);
     }
-  }
+    return true;
+  });
+  if (!headersValid) return false;
   for (const auto& [name, value] : headers) request.headers.push_back(name + ": " + value);
 
   if (fileMode_ && !head_.set && !tail_.set) request.receiveBufferBytes = kDownloadReceive;

@@ -3,12 +3,11 @@
 // a Linux process through Wine's Z: drive, reads the ports it prints, and stops it with a
 // SIGTERM. It is started with --test-control, and the test hooks (the session count, the web
 // file manager switch, waiting for a job, the transfer faults, the clock) are its control
-// routes, reached over WinHTTP. The clock option is read once, at the start: the device's clock
-// stays at that time until SetClock moves it.
+// routes, reached through the tests' HTTP helper. The clock option is read once, at the start: the
+// device's clock stays at that time until SetClock moves it.
 #include <gtest/gtest.h>
-#include <windows.h>
-// windows.h first
-#include <winhttp.h>
+
+#include "support/WindowsApi.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "emulator/Emulator.h"
+#include "support/HttpGet.h"
 
 namespace vesk::emulator {
 namespace {
@@ -85,10 +85,9 @@ bool Running(long long pid) {
 // One exchange with the test control of the emulator on port: the reply's body, or nullopt
 // with the failure added to the test. A POST sends form as its form body. wait: how long the
 // emulator may take to answer beyond the usual limit.
-std::optional<std::string> Control(unsigned short port, const wchar_t* method,
-                                   const std::string& name, const std::string& form = {},
+std::optional<std::string> Control(unsigned short port, const char* method, const std::string& name,
+                                   const std::string& form = {},
                                    std::chrono::milliseconds wait = {}) {
-  using Handle = std::unique_ptr<void, decltype(&WinHttpCloseHandle)>;
   const std::string path = std::string(kControlPath) + "/" + name;
   const auto fail = [&](const std::string& what) -> std::optional<std::string> {
     ADD_FAILURE() << "the emulator's test control " << path << ": " << what << " ("
@@ -96,49 +95,15 @@ std::optional<std::string> Control(unsigned short port, const wchar_t* method,
     return std::nullopt;
   };
   if (!port) return fail("the emulator is not running");
-  const Handle session(WinHttpOpen(L"vesk-test", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0),
-                       &WinHttpCloseHandle);
-  if (!session) return fail("no WinHTTP session");
-  const int limit = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(kProcessLimit + wait).count());
-  WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
-  const Handle connection(WinHttpConnect(session.get(), L"127.0.0.1", port, 0),
-                          &WinHttpCloseHandle);
-  if (!connection) return fail("cannot connect");
-  const std::wstring target(path.begin(), path.end());
-  const Handle request(WinHttpOpenRequest(connection.get(), method, target.c_str(), nullptr,
-                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0),
-                       &WinHttpCloseHandle);
-  if (!request) return fail("no request");
-  const bool post = std::wstring_view(method) == L"POST";
-  const wchar_t* headers =
-      post ? L"Content-Type: application/x-www-form-urlencoded" : WINHTTP_NO_ADDITIONAL_HEADERS;
-  std::string body = post ? form : std::string();
-  if (!WinHttpSendRequest(request.get(), headers, post ? static_cast<DWORD>(-1L) : 0,
-                          body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data(),
-                          static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
-      !WinHttpReceiveResponse(request.get(), nullptr)) {
-    return fail("the exchange failed");
-  }
-  DWORD status = 0, size = sizeof status;
-  WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-  std::string reply;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request.get(), &available)) return fail("the reply broke off");
-    if (available == 0) break;
-    const std::size_t at = reply.size();
-    reply.resize(at + available);
-    DWORD read = 0;
-    if (!WinHttpReadData(request.get(), reply.data() + at, available, &read)) {
-      return fail("the reply broke off");
-    }
-    reply.resize(at + read);
-  }
-  if (status != 200) return fail("HTTP " + std::to_string(status) + ": " + reply);
-  return reply;
+  const bool post = std::string_view(method) == "POST";
+  const vesk::test::HttpReply reply = vesk::test::HttpExchange(
+      "http://127.0.0.1:" + std::to_string(port) + path, method, post ? &form : nullptr,
+      post ? std::vector<std::string>{"Content-Type: application/x-www-form-urlencoded"}
+           : std::vector<std::string>{},
+      std::chrono::duration_cast<std::chrono::milliseconds>(kProcessLimit + wait));
+  if (reply.status == 0) return fail("the exchange failed");
+  if (reply.status != 200) return fail("HTTP " + std::to_string(reply.status) + ": " + reply.body);
+  return reply.body;
 }
 
 }  // namespace
@@ -317,11 +282,11 @@ unsigned short Emulator::Port() const { return impl_->port; }
 unsigned short Emulator::TlsPort() const { return impl_->tlsPort; }
 
 bool Emulator::WebFileManagerEnabled() const {
-  return Control(impl_->port, L"GET", "web-file-manager").value_or("") == "1";
+  return Control(impl_->port, "GET", "web-file-manager").value_or("") == "1";
 }
 
 std::size_t Emulator::SessionCount() const {
-  const std::optional<std::string> count = Control(impl_->port, L"GET", "sessions");
+  const std::optional<std::string> count = Control(impl_->port, "GET", "sessions");
   return count ? static_cast<std::size_t>(std::stoull(*count)) : 0;
 }
 
@@ -330,7 +295,7 @@ void Emulator::SetTransferFaults(const TransferFaults& faults) {
   if (faults.dropAfterBytes >= 0)
     form += "&drop_after_bytes=" + std::to_string(faults.dropAfterBytes);
   if (faults.dropCount >= 0) form += "&drop_count=" + std::to_string(faults.dropCount);
-  Control(impl_->port, L"POST", "transfer-faults", form);
+  Control(impl_->port, "POST", "transfer-faults", form);
 }
 
 bool Emulator::WaitForJob(long long pid, int percent, std::chrono::milliseconds timeout) const {
@@ -339,11 +304,11 @@ bool Emulator::WaitForJob(long long pid, int percent, std::chrono::milliseconds 
   const std::string form = "pid=" + std::to_string(pid) +
                            "&percent=" + std::to_string(std::clamp(percent, 0, 100)) +
                            "&timeout=" + std::to_string(timeout.count());
-  return Control(impl_->port, L"POST", "wait-job", form, timeout).value_or("") == "1";
+  return Control(impl_->port, "POST", "wait-job", form, timeout).value_or("") == "1";
 }
 
 void Emulator::SetClock(std::optional<std::time_t> now) {
-  Control(impl_->port, L"POST", "clock",
+  Control(impl_->port, "POST", "clock",
           now ? "time=" + std::to_string(static_cast<long long>(*now)) : std::string());
 }
 

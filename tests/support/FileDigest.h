@@ -4,14 +4,9 @@
 #pragma once
 
 #ifdef _WIN32
-#include <windows.h>
+#include "support/WindowsApi.h"
 // windows.h first
 #include <bcrypt.h>
-// The public API has members of these names, which windows.h would rename.
-#undef CopyFile
-#undef DeleteFile
-#undef GetComputerName
-#undef MoveFile
 #else
 #include <openssl/evp.h>
 #endif

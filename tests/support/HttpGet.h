@@ -1,21 +1,17 @@
-// Plain HTTP(S) exchanges with libcurl, for tests that talk to a device the way any HTTP client
-// would: open the links the library builds or the device hands out, or drive the emulator as
-// the library drives it. HTTPS is not verified. On Windows, GETs alone, through WinHTTP.
+// Plain HTTP(S) exchanges with libcurl (WinHTTP on Windows), for tests that talk to a device the
+// way any HTTP client would: open the links the library builds or the device hands out, or drive
+// the emulator as the library drives it. HTTPS is not verified.
 #pragma once
 
 #ifdef _WIN32
-#include <windows.h>
+#include "support/WindowsApi.h"
 // windows.h first
 #include <winhttp.h>
-// The public API has members of these names, which windows.h would rename.
-#undef CopyFile
-#undef DeleteFile
-#undef GetComputerName
-#undef MoveFile
 #else
 #include <curl/curl.h>
 #endif
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,7 +28,12 @@ struct HttpReply {
 
 inline std::string Ascii(const std::wstring& url) { return std::string(url.begin(), url.end()); }
 
-inline HttpReply HttpGet(const std::string& url) {
+// One exchange with method, within timeout for each step; a body is sent whole, and headers
+// ("Name: value") are added to WinHTTP's own.
+inline HttpReply HttpExchange(const std::string& url, const char* method = "GET",
+                              const std::string* body = nullptr,
+                              const std::vector<std::string>& headers = {},
+                              std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
   using Handle = std::unique_ptr<void, decltype(&WinHttpCloseHandle)>;
   HttpReply reply;
   std::wstring wideUrl(url.begin(), url.end());
@@ -48,21 +49,31 @@ inline HttpReply HttpGet(const std::string& url) {
                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0),
                        &WinHttpCloseHandle);
   if (!session) return reply;
-  WinHttpSetTimeouts(session.get(), 60000, 60000, 60000, 60000);
+  const int limit = static_cast<int>(timeout.count());
+  WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
   const Handle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0),
                           &WinHttpCloseHandle);
   if (!connection) return reply;
+  const std::string verb = method;
   const Handle request(
-      WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
-                         WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0),
+      WinHttpOpenRequest(connection.get(), std::wstring(verb.begin(), verb.end()).c_str(),
+                         target.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                         secure ? WINHTTP_FLAG_SECURE : 0),
       &WinHttpCloseHandle);
   if (!request) return reply;
   DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
                  SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
   if (secure)
     WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore);
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                          0, 0, 0) ||
+  std::wstring lines;
+  for (const std::string& header : headers)
+    lines += std::wstring(header.begin(), header.end()) + L"\r\n";
+  std::string data = body ? *body : std::string();
+  if (!WinHttpSendRequest(request.get(),
+                          lines.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : lines.c_str(),
+                          lines.empty() ? 0 : static_cast<DWORD>(-1L),
+                          data.empty() ? WINHTTP_NO_REQUEST_DATA : data.data(),
+                          static_cast<DWORD>(data.size()), static_cast<DWORD>(data.size()), 0) ||
       !WinHttpReceiveResponse(request.get(), nullptr)) {
     return reply;
   }
@@ -90,6 +101,8 @@ inline HttpReply HttpGet(const std::string& url) {
   reply.status = static_cast<long>(status);
   return reply;
 }
+
+inline HttpReply HttpGet(const std::string& url) { return HttpExchange(url); }
 
 #else
 
@@ -123,11 +136,12 @@ inline HttpReply HttpPerform(CURL* curl) {
   return reply;
 }
 
-// One exchange with method; a body is sent whole, and headers ("Name: value") are added to
-// libcurl's own.
+// One exchange with method, within timeout; a body is sent whole, and headers ("Name: value")
+// are added to libcurl's own.
 inline HttpReply HttpExchange(const std::string& url, const char* method = "GET",
                               const std::string* body = nullptr,
-                              const std::vector<std::string>& headers = {}) {
+                              const std::vector<std::string>& headers = {},
+                              std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
   std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> list(nullptr, &curl_slist_free_all);
   for (const std::string& header : headers)
@@ -135,7 +149,7 @@ inline HttpReply HttpExchange(const std::string& url, const char* method = "GET"
   curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method);
   curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, list.get());
-  curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 60L);
+  curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
   curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 0L);
   if (body) {

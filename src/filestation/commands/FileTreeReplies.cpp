@@ -112,20 +112,10 @@ const PathInfoTexts& PathInfoEntry::Texts() const {
   return texts ? *texts : kNone;
 }
 
-bool CGetPathInfoJson::EntryMembers::Set(std::string_view name, const JsonValue* value) {
-  const JsonValue** member = name == "filename"        ? &filename
-                             : name == "isfolder"      ? &isfolder
-                             : name == "epochmt"       ? &epochmt
-                             : name == "iscommpressed" ? &iscommpressed
-                             : name == "privilege"     ? &privilege
-                             : name == "filesize"      ? &filesize
-                             : name == "mt"            ? &mt
-                             : name == "group"         ? &group
-                             : name == "owner"         ? &owner
-                                                       : nullptr;
-  if (member == nullptr) return false;
-  *member = value;
-  return true;
+std::size_t CGetPathInfoJson::EntryMembers::Find(std::string_view name) {
+  std::size_t i = 0;
+  while (i < kFields.size() && kFields[i].first != name) ++i;
+  return i;
 }
 
 void CGetPathInfoJson::Reset() {
@@ -195,7 +185,11 @@ bool CGetPathInfoJson::ReadMembers(const JsonValue& root) {
     if (!element.IsObject()) continue;  // no name: not an entry
     // The members an entry may have, found in one pass; of several of one name the last.
     EntryMembers members;
-    for (const auto& m : element.GetObject()) members.Set(StringOf(m.name), &m.value);
+    for (const auto& m : element.GetObject()) {
+      const std::size_t field = EntryMembers::Find(StringOf(m.name));
+      if (field < EntryMembers::kFields.size())
+        members.*EntryMembers::kFields[field].second = &m.value;
+    }
     bool stop = false;
     if (!ReadEntry(members, wildcard, stop)) return false;
     if (stop) break;
@@ -237,8 +231,8 @@ class CGetPathInfoJson::OnePass final : public ZJsonParserBase::JsonEvents {
                     : name == "datas" ? &datasSlot_
                                       : nullptr;
     } else if (depth_ == 3 && inEntry_) {
-      const auto slot = std::find(kEntryNames.begin(), kEntryNames.end(), name);
-      pending_ = slot == kEntryNames.end() ? nullptr : &members_[slot - kEntryNames.begin()];
+      const std::size_t field = EntryMembers::Find(name);
+      pending_ = field < members_.size() ? &members_[field] : nullptr;
     }
     return true;
   }
@@ -323,10 +317,6 @@ class CGetPathInfoJson::OnePass final : public ZJsonParserBase::JsonEvents {
     }
   };
 
-  static constexpr std::array<std::string_view, 9> kEntryNames = {
-      "filename", "isfolder", "epochmt", "iscommpressed", "privilege",
-      "filesize", "mt",       "group",   "owner"};
-
   // The value of the root member named last: a scalar (from) or a container of the type.
   void TakeRootMember(const JsonValue* from, rapidjson::Type type) {
     Slot* const member = std::exchange(rootMember_, nullptr);
@@ -348,8 +338,8 @@ class CGetPathInfoJson::OnePass final : public ZJsonParserBase::JsonEvents {
   void ReadEntry() {
     if (entryFailed_ || scanEnded_) return;
     EntryMembers members;
-    for (std::size_t i = 0; i < kEntryNames.size(); ++i)
-      members.Set(kEntryNames[i], &members_[i].value);
+    for (std::size_t i = 0; i < members_.size(); ++i)
+      members.*EntryMembers::kFields[i].second = &members_[i].value;
     if (!reply_.ReadEntry(members, wildcard_, scanEnded_)) entryFailed_ = true;
   }
 
@@ -361,7 +351,7 @@ class CGetPathInfoJson::OnePass final : public ZJsonParserBase::JsonEvents {
   Slot* rootMember_ = nullptr;  // the root member whose value comes next, when it is read
   bool inDatas_ = false;        // the array open at depth 2 is the last "datas"
   bool inEntry_ = false;        // the object open at depth 3 is one of its entries
-  std::array<Slot, 9> members_;
+  std::array<Slot, EntryMembers::kFields.size()> members_;  // in the order of kFields
   Slot* pending_ = nullptr;  // the entry member whose value comes next, when it is read
   bool entryFailed_ = false, scanEnded_ = false;
 };

@@ -2,10 +2,12 @@
 // file status and search (get_list, stat, search), and the status of copy and move jobs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "filestation/ParserBase.h"
@@ -94,8 +96,21 @@ class CGetPathInfoJson : public ZJsonParserBase {
     const JsonValue *filename = nullptr, *isfolder = nullptr, *epochmt = nullptr,
                     *iscommpressed = nullptr, *privilege = nullptr, *filesize = nullptr,
                     *mt = nullptr, *group = nullptr, *owner = nullptr;
-    // Points the member of that name at value; false for a name the listing does not read.
-    bool Set(std::string_view name, const JsonValue* value);
+
+    // Each member's name in the reply, with the field that points at it.
+    static constexpr std::array<std::pair<std::string_view, const JsonValue * EntryMembers::*>, 9>
+        kFields = {{{"filename", &EntryMembers::filename},
+                    {"isfolder", &EntryMembers::isfolder},
+                    {"epochmt", &EntryMembers::epochmt},
+                    {"iscommpressed", &EntryMembers::iscommpressed},
+                    {"privilege", &EntryMembers::privilege},
+                    {"filesize", &EntryMembers::filesize},
+                    {"mt", &EntryMembers::mt},
+                    {"group", &EntryMembers::group},
+                    {"owner", &EntryMembers::owner}}};
+    // The position in kFields of the member of that name; kFields.size() for a name the
+    // listing does not read.
+    static std::size_t Find(std::string_view name);
   };
 
  protected:
