@@ -1,6 +1,5 @@
-// What the commands share: connecting, reading an item's status, and going on past the
-// failure of one item of several.
-#include "Commands.h"
+#include "CommandSupport.h"
+
 #include "Interrupt.h"
 #include "Text.h"
 

@@ -139,6 +139,10 @@ Failure ResultFailure(int code, Op op, const std::string& subject) {
   }
 }
 
+Failure WithAdvice(const Failure& failure, const std::string& advice) {
+  return Failure(failure.Status(), failure.Message() + "; " + advice);
+}
+
 void PrintError(const std::string& message) {
   std::fprintf(stderr, "vesk: %s\n", message.c_str());
   std::fflush(stderr);

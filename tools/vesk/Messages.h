@@ -32,6 +32,9 @@ class Failure : public std::exception {
   std::string message_;
 };
 
+// The failure with what to do next appended: "MESSAGE; ADVICE".
+Failure WithAdvice(const Failure& failure, const std::string& advice);
+
 // The device operations, for the wording of their failures.
 enum class Op {
   Login,

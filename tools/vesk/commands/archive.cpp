@@ -1,8 +1,10 @@
-// Archives on the device: zip (compress items of one folder) and unzip (list or extract).
+// vesk zip and unzip: archives on the device. zip compresses items of one folder into an
+// archive there; unzip lists an archive or extracts it. Both follow the device's job with a
+// progress line, and take an archive's password from VESK_ARCHIVE_PASSWORD.
 #include <cstdlib>
 #include <functional>
 
-#include "Commands.h"
+#include "CommandSupport.h"
 #include "Interrupt.h"
 #include "Output.h"
 #include "Paths.h"
@@ -17,6 +19,21 @@ constexpr int kPage = 500;  // archive entries asked for at a time
 constexpr const char* kPasswordVariable = "VESK_ARCHIVE_PASSWORD";
 // Update modes of a compression: an archive of the name is replaced, or refused.
 constexpr int kReplace = 0, kRefuse = 1;
+
+struct ZipOptions {
+  std::vector<std::string> paths;  // the archive, then the items
+  std::string format;              // "zip" or "7z"; empty: by the archive's extension
+  std::string level = "normal";
+  std::string encryption;  // "" (none), "aes256" or "zipcrypto"
+  bool force = false;      // replace an archive of that name
+};
+
+struct UnzipOptions {
+  std::string archive;
+  std::string destination;  // empty: the archive's folder
+  bool list = false, flat = false, overwrite = false;
+  std::vector<std::string> only;
+};
 
 int Choice(const std::string& value, std::initializer_list<const char*> words) {
   int index = 0;
@@ -36,8 +53,6 @@ void RunArchiveJob(Session& session, Op op, const std::string& subject, const st
   progress.Finish();
   if (result != VESK_HTTP_SUCCESS) throw session.Fail(result, op, subject, started);
 }
-
-}  // namespace
 
 int RunZip(const Globals& globals, const ZipOptions& options) {
   if (options.paths.size() < 2) throw Failure(kUsage, "zip: give the archive, then the items");
@@ -133,6 +148,40 @@ int RunUnzip(const Globals& globals, const UnzipOptions& options) {
                                         CancelFlag(), &progress, &Progress::Report);
   });
   return kOk;
+}
+
+}  // namespace
+
+void RegisterZip(Registry& registry) {
+  CLI::App* command = registry.Add("zip", "Compress items into an archive on the device",
+                                   "  vesk zip /P/photos.zip /P/a.jpg /P/album\n"
+                                   "The items are in one folder, and the archive is made there.");
+  ZipOptions& options = registry.On(command, &RunZip);
+  command->add_option("--format", options.format, "zip or 7z (default: by the archive's name)")
+      ->check(CLI::IsMember({"zip", "7z"}));
+  command->add_option("--level", options.level, "normal, large or fast")
+      ->check(CLI::IsMember({"normal", "large", "fast"}));
+  command
+      ->add_option(
+          "--encrypt", options.encryption,
+          "aes256 or zipcrypto, with the password from\nVESK_ARCHIVE_PASSWORD or asked for")
+      ->check(CLI::IsMember({"aes256", "zipcrypto"}));
+  command->add_flag("-f,--force", options.force, "Replace an archive of that name");
+  command->add_option("paths", options.paths, "The archive, then the items")->required();
+}
+
+void RegisterUnzip(Registry& registry) {
+  CLI::App* command =
+      registry.Add("unzip", "List or extract an archive on the device",
+                   "An archive's password, if it has one, comes from VESK_ARCHIVE_PASSWORD.");
+  UnzipOptions& options = registry.On(command, &RunUnzip);
+  command->add_flag("-l,--list", options.list, "List the archive's entries");
+  command->add_flag("-f,--force", options.overwrite, "Replace items that exist");
+  command->add_flag("--flat", options.flat, "Drop the archive's folders");
+  command->add_option("--only", options.only, "Extract only these entries");
+  command->add_option("archive", options.archive, "Device archive")->required();
+  command->add_option("destination", options.destination,
+                      "Device folder (default: the archive's folder)");
 }
 
 }  // namespace vesk::cli

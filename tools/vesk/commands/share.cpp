@@ -1,6 +1,6 @@
-// Share links (share create, ls, rm) and the links to the device's viewer and thumbnails
-// (url).
-#include "Commands.h"
+// vesk share create, ls and rm: the device's share links, which let anyone with the link
+// fetch a file without logging in.
+#include "CommandSupport.h"
 #include "Interrupt.h"
 #include "Output.h"
 #include "Paths.h"
@@ -11,6 +11,21 @@ namespace vesk::cli {
 namespace {
 
 constexpr int kMostLinks = 10000;  // share links asked for at a time
+
+struct ShareCreateOptions {
+  std::string path;
+  std::string expires = "0";  // passed to the device as it stands; "0": never
+  std::string accessCode;
+  bool secureLink = false;
+};
+
+struct ShareListOptions {
+  int limit = 1000;
+};
+
+struct ShareRemoveOptions {
+  std::vector<std::string> links;  // URLs, or files as the device lists them
+};
 
 Json::Value LinkJson(const CVeskHttpShareLink& link) {
   Json::Value value(Json::objectValue);
@@ -26,8 +41,6 @@ std::vector<CVeskHttpShareLink> Links(Session& session, int limit) {
               [&] { return session.Files().GetShareLinkList(limit, CancelFlag(), &links); });
   return links;
 }
-
-}  // namespace
 
 int RunShareCreate(const Globals& globals, const ShareCreateOptions& options) {
   auto session = Connect(globals, Session::kFiles);
@@ -50,9 +63,9 @@ int RunShareCreate(const Globals& globals, const ShareCreateOptions& options) {
   return kOk;
 }
 
-int RunShareList(const Globals& globals, int limit) {
+int RunShareList(const Globals& globals, const ShareListOptions& options) {
   auto session = Connect(globals, Session::kFiles);
-  const auto links = Links(*session, limit);
+  const auto links = Links(*session, options.limit);
   if (globals.json) {
     Json::Value all(Json::arrayValue);
     for (const auto& link : links) all.append(LinkJson(link));
@@ -69,11 +82,11 @@ int RunShareList(const Globals& globals, int limit) {
   return kOk;
 }
 
-int RunShareRemove(const Globals& globals, const std::vector<std::string>& given) {
+int RunShareRemove(const Globals& globals, const ShareRemoveOptions& options) {
   auto session = Connect(globals, Session::kFiles);
   const auto links = Links(*session, kMostLinks);
   Items items;
-  for (const std::string& which : given) {
+  for (const std::string& which : options.links) {
     items.Run([&] {
       // A link is named by its URL, or by its file as the device lists it.
       bool found = false;
@@ -90,29 +103,28 @@ int RunShareRemove(const Globals& globals, const std::vector<std::string>& given
   return items.Status();
 }
 
-int RunUrl(const Globals& globals, const UrlOptions& options) {
-  auto session = Connect(globals, Session::kFiles);
-  Json::Value all(Json::arrayValue);
-  for (const std::string& given : options.paths) {
-    const std::string path = DevicePath(given);
-    std::wstring url;
-    session->Run(Op::Link, path, [&] {
-      return options.kind == "thumb" ? session->Files().GetThumbnailURL(Wide(path).c_str(), &url)
-                                     : session->Files().GetViewerURL(Wide(path).c_str(), &url);
-    });
-    if (globals.json) {
-      Json::Value value(Json::objectValue);
-      value["path"] = path;
-      value["url"] = Utf8(url);
-      all.append(value);
-    } else {
-      PrintLine(Utf8(url));
-    }
-  }
-  if (globals.json) PrintJson(all);
-  // The links carry this session's id: it stays open for them when vesk ends.
-  session->Keep();
-  return kOk;
+}  // namespace
+
+void RegisterShare(Registry& registry) {
+  CLI::App* share = registry.Add("share", "Create, list and delete share links");
+  share->require_subcommand(1);
+
+  CLI::App* create = registry.Add(*share, "create", "Create a share link to a file");
+  ShareCreateOptions& created = registry.On(create, &RunShareCreate);
+  create->add_option(
+      "--expires", created.expires,
+      "When the link expires, as the device takes it\n(e.g. \"2027-01-31 18:00\"); 0: never");
+  create->add_option("--access-code", created.accessCode, "Code the link asks for (default: none)");
+  create->add_flag("--secure-link", created.secureLink, "Make an https:// link");
+  create->add_option("path", created.path, "Device file")->required();
+
+  CLI::App* list = registry.Add(*share, "ls", "List the share links");
+  ShareListOptions& listed = registry.On(list, &RunShareList);
+  list->add_option("--limit", listed.limit, "At most this many links")->check(CLI::PositiveNumber);
+
+  CLI::App* remove = registry.Add(*share, "rm", "Delete share links");
+  ShareRemoveOptions& removed = registry.On(remove, &RunShareRemove);
+  remove->add_option("links", removed.links, "Link URLs, or files as 'share ls' shows")->required();
 }
 
 }  // namespace vesk::cli

@@ -1,5 +1,5 @@
-// Moving files between this computer and the device: put (whole, or chunked and resumable
-// across runs) and get (resumable from the local file's size).
+// vesk put: uploads local files into a device folder, whole, or with --chunked in a chunked
+// upload that the same command resumes after it was cut off or interrupted.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "ChunkState.h"
-#include "Commands.h"
+#include "CommandSupport.h"
 #include "Interrupt.h"
 #include "Paths.h"
 #include "Progress.h"
@@ -18,6 +18,12 @@ namespace vesk::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+struct PutOptions {
+  std::vector<std::string> paths;  // local files, then the device folder
+  bool chunked = false;
+  std::string tempFolder;  // for --chunked; empty: the destination folder
+};
 
 struct LocalFile {
   long long size = 0;
@@ -34,17 +40,6 @@ LocalFile ReadableFile(const std::string& path) {
   if (S_ISDIR(info.st_mode)) throw Failure(kLocalFile, path + ": is a folder (put sends files)");
   if (!S_ISREG(info.st_mode)) throw Failure(kLocalFile, path + ": not a regular file");
   return LocalFile{static_cast<long long>(info.st_size), static_cast<long long>(info.st_mtime)};
-}
-
-std::optional<long long> LocalSize(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return static_cast<long long>(info.st_size);
-}
-
-// A failed exchange or Ctrl-C, with what to do next appended.
-Failure WithAdvice(const Failure& failure, const std::string& advice) {
-  return Failure(failure.Status(), failure.Message() + "; " + advice);
 }
 
 void PutWhole(Session& session, const std::string& local, const LocalFile& file,
@@ -124,41 +119,6 @@ void PutChunked(Session& session, const std::string& device, const std::string& 
   throw failure;
 }
 
-void GetOne(Session& session, const std::string& path, const std::string& local, bool resume) {
-  const auto status = StatusOf(session, path);
-  if (!status) throw Failure(kFailed, path + ": no such file or folder");
-  if (status->IsDir()) throw Failure(kFailed, path + ": is a folder (get fetches files)");
-  const long long size = status->GetFileSize();
-  long long offset = 0;
-  if (resume) {
-    offset = LocalSize(local).value_or(0);
-    if (offset > size) {
-      throw Failure(kLocalFile, local + ": longer than " + path + " on the device (" +
-                                    std::to_string(size) + " bytes); cannot resume");
-    }
-    if (offset == size && size > 0) return;  // already whole
-  }
-  Progress progress(Progress::Kind::Bytes, Name(path), size);
-  const auto started = Session::Clock::now();
-  const int result = session.Files().DownloadFile(Wide(path).c_str(), Wide(local).c_str(), offset,
-                                                  CancelFlag(), &progress, &Progress::Report);
-  progress.Finish();
-  if (result == VESK_HTTP_SUCCESS) return;
-  const std::string held = local + " holds " + std::to_string(LocalSize(local).value_or(0)) +
-                           " of " + std::to_string(size) + " bytes";
-  const std::string again =
-      "resume with: vesk get --resume " + ShellQuote(path) + " " + ShellQuote(local);
-  if (result == VESK_HTTP_CANCELLED) {
-    throw Failure(kInterrupted, "interrupted: " + held + "; " + again);
-  }
-  const Failure failure = session.Fail(result, Op::Download,
-                                       result == VESK_HTTP_INVALID_REQUEST ? local : path, started);
-  if (failure.Status() == kUnreachable) throw WithAdvice(failure, held + "; " + again);
-  throw failure;
-}
-
-}  // namespace
-
 int RunPut(const Globals& globals, const PutOptions& options) {
   if (options.paths.size() < 2) {
     throw Failure(kUsage, "put: give one or more local files, then a device folder");
@@ -186,34 +146,20 @@ int RunPut(const Globals& globals, const PutOptions& options) {
   return items.Status();
 }
 
-int RunGet(const Globals& globals, const GetOptions& options) {
-  std::vector<std::string> sources = options.paths;
-  std::string localFolder = ".";
-  std::optional<std::string> localFile;
-  if (sources.size() >= 2) {
-    std::error_code error;
-    if (fs::is_directory(sources.back(), error)) {
-      localFolder = sources.back();
-      sources.pop_back();
-    } else if (sources.size() == 2) {
-      localFile = sources.back();
-      sources.pop_back();
-    } else {
-      throw Failure(kUsage, sources.back() + ": no such local folder (several files go into one)");
-    }
-  }
-  auto session = Connect(globals, Session::kFiles);
-  Items items;
-  for (const std::string& given : sources) {
-    items.Run([&] {
-      ThrowIfInterrupted();
-      const std::string path = DevicePath(given);
-      const std::string local =
-          localFile ? *localFile : (fs::path(localFolder) / fs::path(Name(path))).string();
-      GetOne(*session, path, local, options.resume);
-    });
-  }
-  return items.Status();
+}  // namespace
+
+void RegisterPut(Registry& registry) {
+  CLI::App* command = registry.Add(
+      "put", "Upload local files into a device folder",
+      "A file of the same name in the folder is replaced. With --chunked, an upload that is\n"
+      "cut off or interrupted goes on where the device stopped when the same command runs\n"
+      "again (vesk keeps its id under $XDG_CACHE_HOME/vesk, or ~/.cache/vesk).");
+  PutOptions& options = registry.On(command, &RunPut);
+  command->add_flag("--chunked", options.chunked, "Upload in a resumable chunked upload");
+  command->add_option("--temp-folder", options.tempFolder,
+                      "Device folder for unfinished chunked uploads\n(default: the "
+                      "destination folder)");
+  command->add_option("paths", options.paths, "Local files, then the device folder")->required();
 }
 
 }  // namespace vesk::cli
