@@ -481,6 +481,37 @@ TEST_F(VeskCli, EachFailureIsOneLineWithItsExitStatus) {
   EXPECT_EQ(device_->SessionCount(), 0u);
 }
 
+TEST_F(VeskCli, AnUnknownCommandIsNamedWithTheNearestOnes) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"lss"}, "vesk: 'lss' is not a command; did you mean 'ls'?\n"},
+      // Around the word: global options before it, its own arguments after it.
+      {{"--json", "--port", "1", "sl", "-l", "/Public"},
+       "vesk: 'sl' is not a command; did you mean 'ls'?\n"},
+      {{"mkdri", "-p", "/Public/a"}, "vesk: 'mkdri' is not a command; did you mean 'mkdir'?\n"},
+      {{"settting"}, "vesk: 'settting' is not a command; did you mean 'settings'?\n"},
+      {{"mm", "/Public/a"}, "vesk: 'mm' is not a command; did you mean 'mv' or 'rm'?\n"},
+      {{"xyz"}, "vesk: 'xyz' is not a command; see 'vesk --help'\n"},
+      {{"list"}, "vesk: 'list' is not a command; see 'vesk --help'\n"},
+      {{""}, "vesk: '' is not a command; see 'vesk --help'\n"},
+      // Without a word in a command's place, CLI11's own message stands.
+      {{},
+       "vesk: A subcommand is required\nRun 'vesk --help', or 'vesk COMMAND --help', for "
+       "usage.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    const Outcome outcome = Run(c.args);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.err, c.err);
+    EXPECT_EQ(outcome.out, "");
+  }
+  EXPECT_EQ(device_->SessionCount(), 0u);
+}
+
 TEST_F(VeskCli, ACutDownloadResumesWithTheCommandItSuggests) {
   WriteFile(Device("Public/big.bin"), 3 * kMiB + 5, 3);
   Faults(kMiB, 0, 1);

@@ -2,10 +2,14 @@
 // subcommand (commands/All.h), reads the command line and runs the subcommand it gives.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "Command.h"
 #include "Interrupt.h"
 #include "Messages.h"
+#include "Suggest.h"
 #include "Text.h"
 #include "VeskHttp.h"
 #include "commands/All.h"
@@ -42,6 +46,16 @@ Examples:
   vesk put holiday.mp4 notes.txt /Public/inbox
   vesk get --resume /Public/big.iso ~/Downloads
   vesk share create --expires "2027-01-31 18:00" /Public/report.pdf)";
+
+// The word given where a command belongs, when it names none: the first argument left over
+// at the top when no subcommand was found. Options, known or not, are not taken for one.
+std::optional<std::string> UnknownCommand(const CLI::App& app) {
+  if (!app.get_subcommands().empty()) return std::nullopt;
+  for (const std::string& argument : app.remaining()) {
+    if (!argument.starts_with("-")) return argument;
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -103,6 +117,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::Success& success) {
     return app.exit(success);
   } catch (const CLI::ParseError& error) {
+    if (const auto word = UnknownCommand(app)) {
+      std::vector<std::string> names;
+      for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+      PrintError(NotACommand(*word, names));
+      return kUsage;
+    }
     PrintError(error.what());
     std::fputs("Run 'vesk --help', or 'vesk COMMAND --help', for usage.\n", stderr);
     return kUsage;
