@@ -1,11 +1,13 @@
 // The vesk command line, run as a subprocess against an emulated device: what it does to the
-// device's files, its exit statuses and messages, --json output, resumed transfers and Ctrl-C.
+// device's files, its exit statuses and messages, --json output, resumed transfers, Ctrl-C and
+// the progress line on a terminal.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/json.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -22,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -63,19 +66,32 @@ struct Outcome {
 };
 
 // A vesk process, its standard input /dev/null, in a session of its own (so without a
-// controlling terminal), its outputs collected when it is waited for.
+// controlling terminal), its outputs collected when it is waited for. Given a terminal width,
+// its standard streams are instead one pseudo-terminal that wide, and what it writes there,
+// as the terminal passes it on (a line feed as CR LF), is collected as its standard output.
 class Vesk {
  public:
   Vesk(const std::vector<std::string>& args, const std::vector<std::string>& env,
-       const fs::path& folder) {
-    int out[2], err[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+       const fs::path& folder, unsigned short terminalColumns = 0) {
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (terminalColumns > 0) {
+      winsize size{};
+      size.ws_row = 24;
+      size.ws_col = terminalColumns;
+      EXPECT_EQ(openpty(&out[0], &out[1], nullptr, nullptr, &size), 0);
+      for (const int fd : out) fcntl(fd, F_SETFD, FD_CLOEXEC);
+      for (int stream = 0; stream < 3; ++stream) {
+        posix_spawn_file_actions_adddup2(&actions, out[1], stream);
+      }
+    } else {
+      EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+      EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+      posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+      posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    }
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -95,7 +111,7 @@ class Vesk {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(out[1]);
-    close(err[1]);
+    if (err[1] >= 0) close(err[1]);
     out_ = out[0];
     err_ = err[0];
   }
@@ -128,7 +144,7 @@ class Vesk {
         const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
         if (n > 0) {
           texts[i]->append(buffer, static_cast<std::size_t>(n));
-        } else {
+        } else {  // the end of a pipe; a terminal's, once vesk closed it, reads as EIO
           close(fds[i].fd);
           fds[i].fd = -1;
         }
@@ -217,6 +233,9 @@ class VeskCli : public ::testing::Test {
   }
   std::unique_ptr<Vesk> Start(const std::vector<std::string>& args) const {
     return std::make_unique<Vesk>(args, Environment(), local_);
+  }
+  Outcome RunOnTerminal(unsigned short columns, const std::vector<std::string>& args) const {
+    return Vesk(args, Environment(), local_, columns).Wait();
   }
   Outcome Run(const std::vector<std::string>& args) const { return Start(args)->Wait(); }
   Outcome RunWith(const std::vector<std::string>& env, const std::vector<std::string>& args) const {
@@ -583,6 +602,69 @@ TEST_F(VeskCli, CtrlCCancelsATransferLogsOutAndExits130) {
   device_->SetTransferFaults({});
   EXPECT_OK(Run({"get", "--resume", "/Public/slow.bin", "./slow.bin"}));
   EXPECT_EQ(Sha256(Local("slow.bin")), Sha256(Device("Public/slow.bin")));
+}
+
+// A byte count as the progress line writes it ("64.0 KiB", "512 B").
+double Bytes(const std::string& number, const std::string& unit) {
+  const std::vector<std::string> units = {"B", "KiB", "MiB", "GiB"};
+  const auto power = std::find(units.begin(), units.end(), unit) - units.begin();
+  return std::stod(number) * static_cast<double>(1ULL << (10 * power));
+}
+
+TEST_F(VeskCli, TheProgressLineRedrawsInPlaceOnATerminal) {
+  constexpr unsigned short kColumns = 90;
+  WriteFile(Local("up.bin"), 16 * kMiB, 8);
+  WriteFile(Device("Public/down.bin"), 8 * kMiB, 9);
+  // About two seconds up and one down: the line is redrawn at most ten times a second. The
+  // socket buffers take the first few MiB of an upload at once.
+  Faults(-1, 8 * kMiB, -1);
+  struct Case {
+    std::vector<std::string> args;
+    std::string label, total;
+  };
+  const std::vector<Case> cases = {
+      {{"put", "up.bin", "/Public"}, "up.bin", "16.0 MiB"},
+      {{"get", "/Public/down.bin", "down.bin"}, "down.bin", "8.0 MiB"},
+  };
+  // One redraw: back to the line's start, clear it, the label, the bar, the percentage, the
+  // bytes so far and in all, then rate and time left or taken.
+  const std::regex redraw(
+      "\x1b\\[K(\\S+) \\[[#.]+\\] +([0-9]+)%  ([0-9.]+) (B|KiB|MiB) / ([0-9.]+ (?:B|KiB|MiB))(.*)");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const Outcome outcome = RunOnTerminal(kColumns, c.args);
+    ASSERT_EQ(outcome.status, 0) << outcome.out;
+    // The line feed that ends the line is the only one, the terminal's CR LF.
+    ASSERT_TRUE(outcome.out.starts_with("\r") && outcome.out.ends_with("\r\n")) << outcome.out;
+    const std::string text = outcome.out.substr(1, outcome.out.size() - 3);
+    ASSERT_EQ(text.find('\n'), std::string::npos) << outcome.out;
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end = 0; start <= text.size(); start = end + 1) {
+      end = std::min(text.find('\r', start), text.size());
+      lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_GE(lines.size(), 4u) << outcome.out;
+    int percent = -1;
+    double bytes = -1;
+    for (const std::string& line : lines) {
+      std::smatch parts;
+      ASSERT_TRUE(std::regex_match(line, parts, redraw)) << line;
+      EXPECT_LE(line.size() - 3, kColumns - 1u) << line;  // never wraps onto a second line
+      EXPECT_EQ(parts[1], c.label);
+      EXPECT_EQ(parts[5], c.total);
+      EXPECT_GE(std::stoi(parts[2]), percent) << line;
+      EXPECT_GE(Bytes(parts[3], parts[4]), bytes) << line;
+      percent = std::stoi(parts[2]);
+      bytes = Bytes(parts[3], parts[4]);
+    }
+    // The last redraw is the whole transfer, with the time it took.
+    EXPECT_EQ(percent, 100);
+    EXPECT_TRUE(lines.back().find(c.total + " / " + c.total) != std::string::npos &&
+                std::regex_search(lines.back(), std::regex("  in [0-9]+:[0-9]{2}$")))
+        << lines.back();
+  }
+  EXPECT_EQ(Sha256(Device("Public/up.bin")), Sha256(Local("up.bin")));
+  EXPECT_EQ(Sha256(Local("down.bin")), Sha256(Device("Public/down.bin")));
 }
 
 }  // namespace
