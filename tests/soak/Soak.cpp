@@ -5,7 +5,8 @@
 // is checked by SHA-256 against its source.
 //
 // It fails (exit status 1) on any result an operation should not have, a file that differs
-// from its source, or a thread of the program or the library left over at the end; a watchdog
+// from its source, a thread of the program or the library left over at the end, or a time
+// limit (--seconds) reached before all the operations asked for were done; a watchdog
 // aborts it when no operation has finished for a while (a deadlock or a hang). In the
 // AddressSanitizer build LeakSanitizer checks for leaks at exit.
 //
@@ -694,11 +695,16 @@ void Worker::Upload() {
     // A cut upload leaves nothing; one cancelled when it was done is whole.
     if (fs::exists(copy)) CheckFile(copy, local);
   }
-  Sync("delete",
-       [&](int* flag) {
-         return files->DeleteFile((deviceFolder_ + L"/" + Wide(name)).c_str(), flag);
-       },
-       {VESK_HTTP_DEVICE_STATUS_4});
+  // The device refuses to delete what is missing (702): only an upload that did not succeed
+  // may have left nothing to delete.
+  const auto remove = [&](int* flag) {
+    return files->DeleteFile((deviceFolder_ + L"/" + Wide(name)).c_str(), flag);
+  };
+  if (result != 0 && !fs::exists(copy)) {
+    Sync("delete", remove, {VESK_HTTP_DEVICE_STATUS_4});
+  } else {
+    Sync("delete", remove);
+  }
   fs::remove(local);
 }
 
@@ -1152,7 +1158,12 @@ int Report(Soak& soak, double seconds, ThreadCount start, ThreadCount end, int p
       "  threads of the program and the library: %d at the start, %d at the end; peak of all "
       "threads (the emulator's too): %d\n",
       start.ours, end.ours, peak);
-  bool ok = tornDown && stats.failures.empty() && start.ours == end.ours;
+  // A run the time limit stopped early did not do what it was asked to.
+  const bool allDone = stats.operations.load() >= soak.options.operations;
+  bool ok = tornDown && stats.failures.empty() && start.ours == end.ours && allDone;
+  if (!allDone)
+    std::printf("FAILED: the time limit (%.0f s) stopped the soak after %ld of %ld operations\n",
+                soak.options.seconds, stats.operations.load(), soak.options.operations);
   if (start.ours != end.ours) std::printf("FAILED: threads were left over\n");
   for (const std::string& failure : stats.failures) std::printf("FAILED: %s\n", failure.c_str());
   std::printf("soak: %s\n", ok ? "passed" : "FAILED");
