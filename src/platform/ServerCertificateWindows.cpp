@@ -4,6 +4,8 @@
 // The socket headers before windows.h, which the header below includes.
 // clang-format on
 #include "platform/ServerCertificate.h"
+// The SECURITY_FLAG_IGNORE_* values of the SSL policy checks.
+#include <winhttp.h>
 
 #include <cstddef>
 #include <cstring>
