@@ -434,8 +434,10 @@ void Worker::Record(const std::string& kind, int result, bool cancelled,
 
 void Worker::CheckFile(const fs::path& copy, const fs::path& source) {
   ++soak_.stats.filesChecked;
-  Check(FileSize(copy) == FileSize(source) && Sha256(copy) == Sha256(source),
-        "the file " + copy.string() + " differs from " + source.string());
+  const auto copySize = FileSize(copy), sourceSize = FileSize(source);
+  Check(copySize == sourceSize && Sha256(copy) == Sha256(source),
+        "the file " + copy.string() + " (" + std::to_string(copySize) + " bytes) differs from " +
+            source.string() + " (" + std::to_string(sourceSize) + " bytes)");
 }
 
 int Worker::Sync(const char* kind, const std::function<int(int*)>& call,
