@@ -756,9 +756,11 @@ void Worker::ChunkedUpload() {
   const fs::path copy = deviceDir_ / fs::path(name);
   // Until it is whole: each attempt sends what the device does not hold yet. An attempt
   // cancelled once the device had it all reports the cancel; the device has finished the upload
-  // then and no longer knows its id: the next status query says so (705), or, when the device
-  // finished it between that query and the next attempt's data, the device refuses the data
-  // (50). Either way the file must then be whole on the device.
+  // then and no longer knows its id: the next status query says so (705), and the file must
+  // then be whole on the device. After a cancel the device may also refuse the next attempt's
+  // data (50): because it finished the upload between that query and the data (the file is
+  // whole then), or because the cancelled attempt's request reached it late and took the upload
+  // over (the file is not there yet, and the next attempt resumes).
   bool cancelledBefore = false;
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::initializer_list<int> alsoFine = {VESK_HTTP_CHUNK_STATUS_5, VESK_HTTP_SERVER_FAILED};
@@ -779,8 +781,11 @@ void Worker::ChunkedUpload() {
                                        id.c_str(), deviceFolder_.c_str(), flag, nullptr, nullptr);
                                  },
                                  cancelledBefore ? alsoFine : std::initializer_list<int>{});
-    if (result == VESK_HTTP_SUCCESS || (cancelledBefore && (result == VESK_HTTP_CHUNK_STATUS_5 ||
-                                                            result == VESK_HTTP_SERVER_FAILED))) {
+    const bool finished =
+        result == VESK_HTTP_SUCCESS ||
+        (cancelledBefore && (result == VESK_HTTP_CHUNK_STATUS_5 ||
+                             (result == VESK_HTTP_SERVER_FAILED && fs::exists(copy))));
+    if (finished) {
       soak_.stats.bytesUp += static_cast<long long>(FileSize(local));
       CheckFile(copy, local);
       break;
