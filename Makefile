@@ -48,7 +48,8 @@ soak: deps
 	  build-asan/tests/soak/vesk_soak $(SOAK_FLAGS)
 
 # Each scenario prints the library's figure, its baseline's from the same run (alternating
-# rounds, medians) and "RATIO <name> <library/baseline>".
+# rounds, medians) and "RATIO <name> <library/baseline>"; the transfers also print the curl
+# program's figure as a reference line without a ratio.
 bench: build
 	build/bench/transport_bench
 	build/bench/perf_bench

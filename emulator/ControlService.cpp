@@ -30,6 +30,10 @@ std::vector<Route> ControlRoutes() {
   routes.push_back(ControlRoute("sessions", "GET", [](const Call& call) {
     return PlainTextReply(std::to_string(call.device.sessions.Count()));
   }));
+  routes.push_back(ControlRoute("tls-connections", "GET", [](const Call& call) {
+    const httpd::Server* secure = call.device.secureServer;
+    return PlainTextReply(std::to_string(secure ? secure->ConnectionCount() : 0));
+  }));
   routes.push_back(ControlRoute("web-file-manager", "GET", [](const Call& call) {
     return PlainTextReply(call.device.webFileManager ? "1" : "0");
   }));

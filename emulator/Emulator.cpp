@@ -108,6 +108,7 @@ struct Emulator::Impl {
     // Throttled transfers end their waits first, so that the servers' threads can be joined.
     device.transfers.Close();
     if (plain) plain->Stop();
+    device.secureServer = nullptr;
     if (secure) secure->Stop();
     plain.reset();
     secure.reset();
@@ -162,6 +163,7 @@ bool Emulator::Start(std::string* error) {
       return fail("HTTPS: " + message);
     }
     impl_->device.tlsPort = impl_->secure->Port();
+    impl_->device.secureServer = impl_->secure.get();
   }
   return true;
 }
@@ -178,6 +180,11 @@ unsigned short Emulator::TlsPort() const { return impl_->device.tlsPort; }
 bool Emulator::WebFileManagerEnabled() const { return impl_->device.webFileManager; }
 
 std::size_t Emulator::SessionCount() const { return impl_->device.sessions.Count(); }
+
+unsigned long long Emulator::TlsConnectionCount() const {
+  std::lock_guard<std::mutex> lock(impl_->lifecycle);
+  return impl_->secure ? impl_->secure->ConnectionCount() : 0;
+}
 
 void Emulator::SetTransferFaults(const TransferFaults& faults) {
   impl_->device.transfers.SetFaults(faults);

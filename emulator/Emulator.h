@@ -61,14 +61,16 @@ struct EmulatorOptions {
   // follow a link past its expiry without waiting.
   std::function<std::time_t()> clock;
   // Serves the test control routes on the plain HTTP port, to loopback clients alone: the
-  // hooks below (SessionCount, WebFileManagerEnabled, WaitForJob, SetTransferFaults, SetClock)
-  // for a test program that runs the emulator as a process of its own. Off by default.
+  // hooks below (SessionCount, TlsConnectionCount, WebFileManagerEnabled, WaitForJob,
+  // SetTransferFaults, SetClock) for a test program that runs the emulator as a process of its
+  // own. Off by default.
   bool testControl = false;
 };
 
 // The path under which the test control routes are served (see EmulatorOptions::testControl).
 // On the plain HTTP port, loopback clients alone:
 //   GET  <kControlPath>/sessions          the number of live sessions, as decimal text
+//   GET  <kControlPath>/tls-connections   TlsConnectionCount, as decimal text
 //   GET  <kControlPath>/web-file-manager  "1" when the web file manager switch is on, else "0"
 //   POST <kControlPath>/wait-job          WaitForJob: form fields pid, percent and timeout
 //                                         (milliseconds, at most kControlWaitLimit); "1" or "0"
@@ -105,6 +107,9 @@ class Emulator {
   unsigned short TlsPort() const;      // bound TLS port, 0 when stopped or without TLS
   bool WebFileManagerEnabled() const;  // the switch set by web_file_mgmt, initially off
   std::size_t SessionCount() const;    // live sessions of both services
+  // TCP connections the TLS port accepted since Start; 0 when stopped or without TLS. Tests
+  // read it to tell a kept connection from a new one.
+  unsigned long long TlsConnectionCount() const;
 
   // Replaces the faults played on transfers; transfers that start afterwards play them (and
   // count against the new dropCount), those in progress go on with theirs. From any thread.

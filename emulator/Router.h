@@ -44,6 +44,9 @@ struct DeviceState {
   std::atomic<long long> fixedClock{kClockNotFixed};
   std::atomic<unsigned short> plainPort{0};  // bound ports, 0 while not listening
   std::atomic<unsigned short> tlsPort{0};
+  // The TLS listener while it runs, for its connection count; it is destroyed only after the
+  // plain listener, which serves the control routes, has stopped.
+  std::atomic<const httpd::Server*> secureServer{nullptr};
 };
 
 // What an endpoint gets: the device, the request, and its query decoded strictly.

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 namespace {
@@ -47,7 +47,6 @@ Int LeadingDecimalOf(std::string_view text) {
 
 // Real numbers are read as jsoncpp's asInt / asInt64 would (truncated towards zero) when the
 // result fits; these bounds are exact in double and exclude NaN.
-bool RealFitsInt32(double d) { return d > -2147483649.0 && d < 2147483648.0; }
 bool RealFitsInt64(double d) { return d >= -9223372036854775808.0 && d < 9223372036854775808.0; }
 
 }  // namespace
@@ -361,38 +360,6 @@ int ZJsonParserBase::GetIntMember(const JsonValue& object, const char* name) {
   return 0;
 }
 
-int ZJsonParserBase::GetIntMember(const Json::Value& object, const char* name) {
-  // find() accepts only objects (and null): anything else would throw.
-  if (!object.isObject() || name == nullptr) return 0;
-  const Json::Value* member = object.find(name, name + std::strlen(name));
-  if (member == nullptr) return 0;
-  constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
-  switch (member->type()) {
-    case Json::intValue: {
-      const Json::Int64 v = member->asInt64();
-      return v < kMin ? kMin : v > kMax ? kMax : static_cast<int>(v);
-    }
-    case Json::uintValue: {
-      const Json::UInt64 v = member->asUInt64();
-      return v > static_cast<Json::UInt64>(kMax) ? kMax : static_cast<int>(v);
-    }
-    case Json::realValue: {
-      const double d = member->asDouble();
-      if (std::isnan(d)) return 0;  // jsoncpp's reader never makes NaN; a built value may
-      if (RealFitsInt32(d)) return static_cast<int>(d);
-      return d < 0 ? kMin : kMax;
-    }
-    case Json::stringValue: {
-      const char* begin = nullptr;
-      const char* end = nullptr;
-      member->getString(&begin, &end);
-      return begin == nullptr ? 0 : LeadingDecimal(std::string_view(begin, end - begin));
-    }
-    default:
-      return 0;
-  }
-}
-
 bool ZJsonParserBase::ReadInt(const JsonValue* member, int& out) {
   if (Present(member) == nullptr) return true;
   std::int64_t wide = 0;
@@ -423,6 +390,26 @@ bool ZJsonParserBase::ReadInt64(const JsonValue* member, std::int64_t& out) {
 }
 
 namespace {
+
+// A real number as text the way jsoncpp writes one, which callers have always seen: 17
+// significant digits as printf's "%.17g" gives them in the C locale, with ".0" added when that
+// shows neither a point nor an exponent; the words jsoncpp writes for what is not finite.
+std::string RealText(double d) {
+  if (std::isnan(d)) return "null";
+  if (std::isinf(d)) return d < 0 ? "-1e+9999" : "1e+9999";
+  std::string out(32, '\0');
+  for (;;) {
+    const std::to_chars_result end =
+        std::to_chars(out.data(), out.data() + out.size(), d, std::chars_format::general, 17);
+    if (end.ec == std::errc()) {
+      out.resize(static_cast<std::size_t>(end.ptr - out.data()));
+      break;
+    }
+    out.resize(out.size() * 2);
+  }
+  if (out.find_first_of(".e") == std::string::npos) out += ".0";
+  return out;
+}
 
 // A member's text read as a decimal number: its leading digits. false when no digit leads
 // (after white space and a sign): text that holds no number is not taken for 0, which many
@@ -462,7 +449,7 @@ bool ZJsonParserBase::ReadUtf8(const JsonValue* member, std::string& out) {
   } else if (member->IsUint64()) {
     out = std::to_string(member->GetUint64());
   } else if (member->IsNumber()) {
-    out = Json::Value(member->GetDouble()).asString();  // jsoncpp's own writing of a real
+    out = RealText(member->GetDouble());
   } else {
     return false;  // an array or object
   }

@@ -17,7 +17,6 @@
 // and the Read... functions.
 #pragma once
 
-#include <json/value.h>
 #include <tinyxml2.h>
 
 #include "filestation/Json.h"
@@ -52,8 +51,6 @@ class ZJsonParserBase {
   // truncated towards zero), saturated to the int32 range; LeadingDecimal of a string; 0 for
   // any other type (null, boolean, array, object). Never throws.
   static int GetIntMember(const JsonValue& object, const char* name);
-  // The same rule on a jsoncpp tree.
-  static int GetIntMember(const Json::Value& object, const char* name);
 
   // A parsed reply: its tree, and the text its strings point into.
   class JsonDocument {

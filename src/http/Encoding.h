@@ -1,22 +1,14 @@
-// Text encodings used between the caller's wide text and the device's UTF-8 interface.
-//
-// Wide text is UTF-16 where wchar_t has 16 bits and UTF-32 where it has 32; both widths are
-// handled. Invalid input never fails a conversion: it becomes U+FFFD.
+// Encodings of the device's forms and queries: percent-encoding and base64.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace vesk {
+// The text conversions every form value goes through before it is encoded.
+#include "platform/Text.h"
 
-// Wide text to UTF-8. An unpaired surrogate or a value outside Unicode becomes U+FFFD.
-std::string ToUtf8(std::wstring_view text);
-// UTF-8 to wide text. Every invalid sequence becomes one U+FFFD.
-std::wstring FromUtf8(std::string_view text);
-// Wide text to the system's default narrow code page: the ANSI code page on Windows (where
-// an unmappable character becomes the code page's replacement), UTF-8 elsewhere.
-std::string ToSystemCodePage(std::wstring_view text);
+namespace vesk {
 
 // Percent-encodes, in place, every character a query value or a form field must not carry
 // raw: "%", space, !"#$&'()*+,/:;<=>?@[\]^`{|}~ and the control characters (below 0x20, and

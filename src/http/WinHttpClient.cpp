@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "filestation/Threads.h"
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 namespace {

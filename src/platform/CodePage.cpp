@@ -1,9 +1,8 @@
-#include "platform/CodePage.h"
+// The system's narrow code page outside Windows is UTF-8.
+#include "platform/Text.h"
 
-#include "http/Encoding.h"
+namespace vesk {
 
-namespace vesk::platform {
+std::string ToSystemCodePage(std::wstring_view text) { return ToUtf8(text); }
 
-std::string ToSystemNarrow(std::wstring_view text) { return ToUtf8(text); }
-
-}  // namespace vesk::platform
+}  // namespace vesk

@@ -1,3 +1,4 @@
+// The system's narrow code page on Windows: the ANSI code page.
 // clang-format off
 #include <windows.h>
 // clang-format on
@@ -5,11 +6,11 @@
 #include <algorithm>
 #include <climits>
 
-#include "platform/CodePage.h"
+#include "platform/Text.h"
 
-namespace vesk::platform {
+namespace vesk {
 
-std::string ToSystemNarrow(std::wstring_view text) {
+std::string ToSystemCodePage(std::wstring_view text) {
   std::string out;
   // WideCharToMultiByte counts in int: longer text goes in pieces, cut between surrogates of a
   // pair never.
@@ -31,4 +32,4 @@ std::string ToSystemNarrow(std::wstring_view text) {
   return out;
 }
 
-}  // namespace vesk::platform
+}  // namespace vesk

@@ -27,11 +27,9 @@ struct Hash {
   }
 };
 
-}  // namespace
-
-std::string Sha1(std::initializer_list<std::string_view> pieces) {
+std::string Digest(LPCWSTR algorithmId, std::initializer_list<std::string_view> pieces) {
   Algorithm algorithm;
-  if (!Succeeded(BCryptOpenAlgorithmProvider(&algorithm.handle, BCRYPT_SHA1_ALGORITHM, nullptr, 0)))
+  if (!Succeeded(BCryptOpenAlgorithmProvider(&algorithm.handle, algorithmId, nullptr, 0)))
     return {};
   DWORD length = 0;
   ULONG written = 0;
@@ -57,6 +55,16 @@ std::string Sha1(std::initializer_list<std::string_view> pieces) {
   if (!Succeeded(BCryptFinishHash(hash.handle, reinterpret_cast<PUCHAR>(digest.data()), length, 0)))
     return {};
   return digest;
+}
+
+}  // namespace
+
+std::string Sha1(std::initializer_list<std::string_view> pieces) {
+  return Digest(BCRYPT_SHA1_ALGORITHM, pieces);
+}
+
+std::string Sha256(std::initializer_list<std::string_view> pieces) {
+  return Digest(BCRYPT_SHA256_ALGORITHM, pieces);
 }
 
 }  // namespace vesk::platform

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk::platform {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "http/Encoding.h"
 #include "platform/MachineIdentity.h"
+#include "platform/Text.h"
 
 namespace vesk::platform {
 namespace {

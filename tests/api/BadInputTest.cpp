@@ -222,6 +222,9 @@ struct Operation {
   // Runs the operation with `text` (null: a null pointer) in the arguments `use` names and,
   // when `text` is null, null in every other pointer argument it takes too.
   std::function<Outcome(Context&, const wchar_t* text)> run;
+  // true: no input can succeed, since each names an account the device does not have; a
+  // success would be a failure reported as success.
+  bool neverSucceeds = false;
 };
 
 // Waits for the completion of an asynchronous file-service request and releases it. Without
@@ -763,12 +766,14 @@ std::vector<Operation> Operations() {
        [](C& c, const wchar_t* t) {
          CVeskHttpServer server = c.Server(L"127.0.0.1", t);
          return Sync(LoginAndClose(server, VESK_HTTP_STATION_FILE_STATION));
-       }},
+       },
+       true},
       {"Login (password)", Use::Password,
        [](C& c, const wchar_t* t) {
          CVeskHttpServer server = c.Server(L"127.0.0.1", L"admin", t);
          return Sync(LoginAndClose(server, VESK_HTTP_STATION_FILE_STATION));
-       }},
+       },
+       true},
       {"Login (computer name)", Use::Device,
        [](C& c, const wchar_t* t) {
          CVeskHttpServer server = c.Server(L"127.0.0.1", L"admin", L"admin", 0, t);
@@ -783,12 +788,14 @@ std::vector<Operation> Operations() {
        [](C& c, const wchar_t* t) {
          CVeskHttpServer server = c.Server(L"127.0.0.1", t);
          return Sync(LoginAndClose(server, VESK_HTTP_STATION_SYSTEM));
-       }},
+       },
+       true},
       {"System login (password)", Use::Password,
        [](C& c, const wchar_t* t) {
          CVeskHttpServer server = c.Server(L"127.0.0.1", L"admin", t);
          return Sync(LoginAndClose(server, VESK_HTTP_STATION_SYSTEM));
-       }},
+       },
+       true},
       {"SetAgentName", Use::Agent,
        [](C& c, const wchar_t* t) {
          CVeskHttpServer server = c.Server();
@@ -937,6 +944,13 @@ TEST_F(BadInput, EveryOperationAnswersEveryInputWithACode) {
       const wchar_t* text = input.text ? input.text->c_str() : nullptr;
       const Outcome outcome = op.run(context_, text);
       EXPECT_TRUE(IsFinalCode(outcome.result)) << outcome.result;
+      // A login with an account the device does not have is refused (or, for a text too long
+      // for the device to read, the request is).
+      if (op.neverSucceeds) {
+        EXPECT_TRUE(outcome.result == VESK_HTTP_LOGIN_FAILED ||
+                    outcome.result == VESK_HTTP_BAD_HTTP_STATUS)
+            << outcome.result;
+      }
       // A local path the platform cannot name is refused, never opened under another name.
       if (op.use == Use::Local && input.text && HasInvalidUnit(*input.text)) {
         EXPECT_TRUE(outcome.result == VESK_HTTP_INVALID_REQUEST || outcome.result == kNoHandle)

@@ -165,6 +165,29 @@ TEST_F(TlsEndToEnd, VerificationAndPinsDecideWhichDevicesAreReached) {
   }
 }
 
+// A connection is kept for later exchanges whatever checks the exchange that opened it made:
+// a pin is checked on such a kept connection too, before any byte of a request goes out.
+TEST_F(TlsEndToEnd, APinIsCheckedOnAKeptConnection) {
+  const Emulator& device = *selfSignedDevice_;
+  CVeskHttpServer unpinned = Server(device);
+  ASSERT_EQ(LoginAndWork(unpinned, VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SUCCESS);
+  const unsigned long long opened = device.TlsConnectionCount();
+  ASSERT_GE(opened, 1u);
+
+  CVeskHttpServer pinned = Server(device);
+  ASSERT_EQ(pinned.SetCertificatePin(Wide(signed_.pin).c_str()), 1);
+  EXPECT_EQ(pinned.Login(VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SEND_FAILED);
+  EXPECT_EQ(device.SessionCount(), 0u);  // the login request never went out
+#ifdef _WIN32
+  // WinHTTP's pool served the refused login with the kept connection: this is the case the
+  // check on every request exists for.
+  EXPECT_EQ(device.TlsConnectionCount(), opened);
+#endif
+  // The connection serves a caller whose pin it matches as before.
+  ASSERT_EQ(pinned.SetCertificatePin(Wide(selfSigned_.pin).c_str()), 1);
+  EXPECT_EQ(LoginAndWork(pinned, VESK_HTTP_STATION_FILE_STATION), VESK_HTTP_SUCCESS);
+}
+
 TEST_F(TlsEndToEnd, PinsAreReadInEitherCaseWithOrWithoutColons) {
   const std::string colons = selfSigned_.pin;
   std::string bare, lower = colons;

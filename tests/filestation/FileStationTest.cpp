@@ -14,7 +14,7 @@
 #include "filestation/FSRequest.h"
 #include "filestation/FileStation.h"
 #include "http/ComputerIdentity.h"
-#include "http/Encoding.h"
+#include "platform/Text.h"
 #include "support/DeviceReplies.h"
 #include "support/Files.h"
 #include "support/Notifications.h"

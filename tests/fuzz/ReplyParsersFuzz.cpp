@@ -15,7 +15,7 @@
 #include "filestation/commands/FileTreeReplies.h"
 #include "filestation/commands/ShareLinkReplies.h"
 #include "filestation/commands/TransferReplies.h"
-#include "http/Encoding.h"
+#include "platform/Text.h"
 #include "system/SystemReplies.h"
 
 namespace vesk {

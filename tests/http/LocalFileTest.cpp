@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "http/Encoding.h"
+#include "platform/Text.h"
 #include "support/Files.h"
 
 namespace vesk {

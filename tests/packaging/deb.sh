@@ -26,7 +26,10 @@ depends() {
     [[ ", $field," == *", $package"[\ \(,]* ]] || fail "$(basename "$deb") Depends: $field (no $package)"
   done
 }
-depends "$library" libc6 libstdc++6 libcurl4 libjsoncpp25 libtinyxml2-9 libssl3
+depends "$library" libc6 libstdc++6 libcurl4 libtinyxml2-9 libssl3
+# jsoncpp is the tests' reference and the command line's writer, not the library's.
+[[ "$(dpkg-deb -f "$library" Depends)" != *libjsoncpp* ]] ||
+  fail "$(basename "$library") depends on jsoncpp: $(dpkg-deb -f "$library" Depends)"
 depends "$development" "libveskhttp$major (= $version)"
 depends "$programs" "libveskhttp$major (= $version)" libmicrohttpd12 libarchive13
 # Each file in one package only.

@@ -5,7 +5,8 @@
 // is checked by SHA-256 against its source.
 //
 // It fails (exit status 1) on any result an operation should not have, a file that differs
-// from its source, or a thread of the program or the library left over at the end; a watchdog
+// from its source, a thread of the program or the library left over at the end, or a time
+// limit (--seconds) reached before all the operations asked for were done; a watchdog
 // aborts it when no operation has finished for a while (a deadlock or a hang). In the
 // AddressSanitizer build LeakSanitizer checks for leaks at exit.
 //
@@ -433,8 +434,10 @@ void Worker::Record(const std::string& kind, int result, bool cancelled,
 
 void Worker::CheckFile(const fs::path& copy, const fs::path& source) {
   ++soak_.stats.filesChecked;
-  Check(FileSize(copy) == FileSize(source) && Sha256(copy) == Sha256(source),
-        "the file " + copy.string() + " differs from " + source.string());
+  const auto copySize = FileSize(copy), sourceSize = FileSize(source);
+  Check(copySize == sourceSize && Sha256(copy) == Sha256(source),
+        "the file " + copy.string() + " (" + std::to_string(copySize) + " bytes) differs from " +
+            source.string() + " (" + std::to_string(sourceSize) + " bytes)");
 }
 
 int Worker::Sync(const char* kind, const std::function<int(int*)>& call,
@@ -694,11 +697,16 @@ void Worker::Upload() {
     // A cut upload leaves nothing; one cancelled when it was done is whole.
     if (fs::exists(copy)) CheckFile(copy, local);
   }
-  Sync("delete",
-       [&](int* flag) {
-         return files->DeleteFile((deviceFolder_ + L"/" + Wide(name)).c_str(), flag);
-       },
-       {VESK_HTTP_DEVICE_STATUS_4});
+  // The device refuses to delete what is missing (702): only an upload that did not succeed
+  // may have left nothing to delete.
+  const auto remove = [&](int* flag) {
+    return files->DeleteFile((deviceFolder_ + L"/" + Wide(name)).c_str(), flag);
+  };
+  if (result != 0 && !fs::exists(copy)) {
+    Sync("delete", remove, {VESK_HTTP_DEVICE_STATUS_4});
+  } else {
+    Sync("delete", remove);
+  }
   fs::remove(local);
 }
 
@@ -748,9 +756,11 @@ void Worker::ChunkedUpload() {
   const fs::path copy = deviceDir_ / fs::path(name);
   // Until it is whole: each attempt sends what the device does not hold yet. An attempt
   // cancelled once the device had it all reports the cancel; the device has finished the upload
-  // then and no longer knows its id: the next status query says so (705), or, when the device
-  // finished it between that query and the next attempt's data, the device refuses the data
-  // (50). Either way the file must then be whole on the device.
+  // then and no longer knows its id: the next status query says so (705), and the file must
+  // then be whole on the device. After a cancel the device may also refuse the next attempt's
+  // data (50): because it finished the upload between that query and the data (the file is
+  // whole then), or because the cancelled attempt's request reached it late and took the upload
+  // over (the file is not there yet, and the next attempt resumes).
   bool cancelledBefore = false;
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::initializer_list<int> alsoFine = {VESK_HTTP_CHUNK_STATUS_5, VESK_HTTP_SERVER_FAILED};
@@ -771,8 +781,11 @@ void Worker::ChunkedUpload() {
                                        id.c_str(), deviceFolder_.c_str(), flag, nullptr, nullptr);
                                  },
                                  cancelledBefore ? alsoFine : std::initializer_list<int>{});
-    if (result == VESK_HTTP_SUCCESS || (cancelledBefore && (result == VESK_HTTP_CHUNK_STATUS_5 ||
-                                                            result == VESK_HTTP_SERVER_FAILED))) {
+    const bool finished =
+        result == VESK_HTTP_SUCCESS ||
+        (cancelledBefore && (result == VESK_HTTP_CHUNK_STATUS_5 ||
+                             (result == VESK_HTTP_SERVER_FAILED && fs::exists(copy))));
+    if (finished) {
       soak_.stats.bytesUp += static_cast<long long>(FileSize(local));
       CheckFile(copy, local);
       break;
@@ -1152,7 +1165,12 @@ int Report(Soak& soak, double seconds, ThreadCount start, ThreadCount end, int p
       "  threads of the program and the library: %d at the start, %d at the end; peak of all "
       "threads (the emulator's too): %d\n",
       start.ours, end.ours, peak);
-  bool ok = tornDown && stats.failures.empty() && start.ours == end.ours;
+  // A run the time limit stopped early did not do what it was asked to.
+  const bool allDone = stats.operations.load() >= soak.options.operations;
+  bool ok = tornDown && stats.failures.empty() && start.ours == end.ours && allDone;
+  if (!allDone)
+    std::printf("FAILED: the time limit (%.0f s) stopped the soak after %ld of %ld operations\n",
+                soak.options.seconds, stats.operations.load(), soak.options.operations);
   if (start.ours != end.ours) std::printf("FAILED: threads were left over\n");
   for (const std::string& failure : stats.failures) std::printf("FAILED: %s\n", failure.c_str());
   std::printf("soak: %s\n", ok ? "passed" : "FAILED");

@@ -290,6 +290,11 @@ std::size_t Emulator::SessionCount() const {
   return count ? static_cast<std::size_t>(std::stoull(*count)) : 0;
 }
 
+unsigned long long Emulator::TlsConnectionCount() const {
+  const std::optional<std::string> count = Control(impl_->port, "GET", "tls-connections");
+  return count ? std::stoull(*count) : 0;
+}
+
 void Emulator::SetTransferFaults(const TransferFaults& faults) {
   std::string form = "bytes_per_second=" + std::to_string(faults.bytesPerSecond);
   if (faults.dropAfterBytes >= 0)

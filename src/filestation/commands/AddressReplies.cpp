@@ -1,6 +1,6 @@
 #include "filestation/commands/AddressReplies.h"
 
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 

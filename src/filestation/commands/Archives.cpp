@@ -6,7 +6,7 @@
 #include "filestation/FSRequest.h"
 #include "filestation/commands/ArchiveReplies.h"
 #include "filestation/commands/CommandSupport.h"
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 namespace {

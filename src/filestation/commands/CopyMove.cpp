@@ -3,7 +3,7 @@
 #include "filestation/FSRequest.h"
 #include "filestation/commands/CommandSupport.h"
 #include "filestation/commands/FileTreeReplies.h"
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 namespace {

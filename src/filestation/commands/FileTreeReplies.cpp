@@ -7,7 +7,7 @@
 #include <exception>
 #include <utility>
 
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 namespace {

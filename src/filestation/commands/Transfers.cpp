@@ -3,7 +3,7 @@
 
 #include "filestation/CommandRoutines.h"
 #include "filestation/ParserBase.h"
-#include "http/Encoding.h"
+#include "platform/Text.h"
 
 namespace vesk {
 

@@ -8,7 +8,7 @@
 #include "filestation/Commands.h"
 #include "filestation/FSRequest.h"
 #include "filestation/FileStation.h"
-#include "http/Encoding.h"
+#include "platform/Text.h"
 #include "support/DeviceReplies.h"
 #include "support/LoggedInStation.h"
 #include "support/Notifications.h"
