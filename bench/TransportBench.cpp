@@ -3,15 +3,38 @@
 // and HTTPS.
 #include <benchmark/benchmark.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
-#include "filestation/Threads.h"
 #include "http/WinHttpClient.h"
 #include "httpd/Certificate.h"
 #include "httpd/HttpServer.h"
 
 namespace {
+
+// The end of one exchange, signalled from the transport's side.
+class Done {
+ public:
+  static void Signal(void* self, vesk::WinHttpClient*) {
+    auto* done = static_cast<Done*>(self);
+    std::lock_guard lock(done->mutex_);
+    done->done_ = true;
+    done->cv_.notify_one();
+  }
+  // Waits for the signal and resets it.
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return done_; });
+    done_ = false;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+};
 
 class Device {
  public:
@@ -45,12 +68,10 @@ class Device {
 
 void Exchange(benchmark::State& state, bool tls, bool closeEachTime) {
   Device device(tls, closeEachTime);
-  vesk::ZEvent done;
+  Done done;
   for (auto _ : state) {
     vesk::WinHttpClient client(device.Url(), nullptr, false);
-    client.Send(L"GET", &done, [](void* event, vesk::WinHttpClient*) {
-      static_cast<vesk::ZEvent*>(event)->Set();
-    });
+    client.Send(L"GET", &done, &Done::Signal);
     done.Wait();
     benchmark::DoNotOptimize(client.GetResponseText());
   }

@@ -16,6 +16,7 @@
 
 #include "VeskHttp.h"
 #include "filestation/Threads.h"
+#include "http/CancelFlag.h"
 
 namespace vesk {
 
