@@ -1654,7 +1654,8 @@ class VESK_HTTP_API CVeskHttpServer {
   /// @param verify 1 to check certificates, 0 to accept any (the default)
   /// @param caFile with @p verify 1: a PEM file of the authorities to trust; null or empty for the
   ///        system's
-  /// @return 1
+  /// @return 1; 0 when the settings could not be stored (memory ran out), which leaves the
+  ///         previous ones in force
   int SetVerifyCertificate(int verify, const wchar_t* caFile);
   /// Pins the device's certificate by its SHA-256 fingerprint. A connection whose certificate has
   /// another fingerprint fails with VESK_HTTP_SEND_FAILED before any request byte is sent, whether

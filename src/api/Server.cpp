@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "VeskHttp.h"
 #include "filestation/FileStation.h"
@@ -114,11 +115,15 @@ int CVeskHttpServer::SetTimeouts(int timeoutMs) {
   return 1;
 }
 int CVeskHttpServer::SetVerifyCertificate(int verify, const wchar_t* caFile) {
+  // Both settings change together or not at all: a copy of the file's name that cannot be made
+  // leaves the previous checks in force, and says so.
   try {
-    caFile_ = caFile ? caFile : L"";
-    verifyCertificate_ = verify ? 1 : 0;
+    std::wstring file = caFile ? caFile : L"";
+    caFile_ = std::move(file);
   } catch (...) {
+    return 0;
   }
+  verifyCertificate_ = verify ? 1 : 0;
   return 1;
 }
 int CVeskHttpServer::SetCertificatePin(const wchar_t* sha256Fingerprint) {

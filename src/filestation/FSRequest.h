@@ -34,7 +34,8 @@ class FSRequestBase : public IVeskHttpFileStationRequestBase, public RequestCore
  public:
   explicit FSRequestBase(FSRequestDescriptor descriptor) : RequestCore(std::move(descriptor)) {}
 
-  int Cancel() override { return CancelAndJoin(); }
+  // Reads nothing of the request before it is known to be held (see CancelHandle).
+  int Cancel() override { return CancelHandle(this); }
   int GetTotalCount() const override { return 0; }
   std::vector<CVeskHttpFileEntry>* GetFileEntryList() override { return nullptr; }
   std::vector<CVeskHttpExtractEntry>* GetExtractEntryList() override { return nullptr; }

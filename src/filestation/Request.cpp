@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <unordered_map>
 
 #include "http/Encoding.h"
 #include "http/WinHttpClient.h"
@@ -13,8 +14,6 @@ RequestCore::RequestCore(RequestDescriptor d)
     : command_(d.command),
       asynchronous_(d.asynchronous),
       host_(std::move(d.host)),
-      user_(std::move(d.user)),
-      password_(std::move(d.password)),
       port_(d.port),
       ssl_(d.ssl),
       stringParams_(std::move(d.stringParams)),
@@ -32,6 +31,86 @@ RequestCore::RequestCore(RequestDescriptor d)
       agentUtf8_(ToUtf8(agentName_)) {}
 
 RequestCore::~RequestCore() = default;
+
+namespace {
+
+// The requests that callers hold as handles, each with the number of Cancels inside it. It lives
+// as long as the process (it is never destroyed), so that a Cancel or a release that runs while
+// the process exits still finds it.
+class HandleTable {
+ public:
+  static HandleTable& Shared() {
+    static HandleTable* const table = new HandleTable;
+    return *table;
+  }
+
+  void Publish(const RequestCore* request) {
+    std::lock_guard lock(mutex_);
+    cancelsInside_.emplace(request, 0);
+  }
+
+  void Retire(const RequestCore* request) {
+    std::unique_lock lock(mutex_);
+    const auto it = cancelsInside_.find(request);
+    if (it == cancelsInside_.end()) return;
+    // Other requests may be entered meanwhile, and the table rehashed: that moves no element,
+    // so the count is held by reference (an iterator would not survive it).
+    const int& cancels = it->second;
+    left_.wait(lock, [&] { return cancels == 0; });
+    cancelsInside_.erase(request);
+  }
+
+  // true when the request is held: it stays alive until the matching Leave.
+  bool Enter(const RequestCore* request) {
+    std::lock_guard lock(mutex_);
+    const auto it = cancelsInside_.find(request);
+    if (it == cancelsInside_.end()) return false;
+    ++it->second;
+    return true;
+  }
+
+  void Leave(const RequestCore* request) {
+    std::lock_guard lock(mutex_);
+    const auto it = cancelsInside_.find(request);
+    // Under the lock: a release that sees the count at 0 goes on to free the request, but the
+    // table it waits on stays.
+    if (--it->second == 0) left_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable left_;  // a count fell to 0
+  std::unordered_map<const RequestCore*, int> cancelsInside_;
+};
+
+std::atomic<void (*)()> cancelEnteredHook{nullptr};
+
+}  // namespace
+
+void SetCancelEnteredHook(void (*hook)()) { cancelEnteredHook = hook; }
+
+void RequestCore::Publish(const RequestCore* request) { HandleTable::Shared().Publish(request); }
+
+void RequestCore::Retire(const RequestCore* request) noexcept {
+  HandleTable::Shared().Retire(request);
+}
+
+int RequestCore::CancelHandle(RequestCore* request) noexcept {
+  HandleTable& table = HandleTable::Shared();
+  try {
+    if (!table.Enter(request)) return 1;  // released, or being released: nothing to touch
+  } catch (...) {
+    return 1;
+  }
+  if (void (*hook)() = cancelEnteredHook.load()) hook();
+  try {
+    request->CancelAndJoin();
+  } catch (...) {
+    // A lock the system refused: the release still stops and joins the request.
+  }
+  table.Leave(request);
+  return 1;
+}
 
 int RequestCore::Start(int* callerCancelFlag) {
   if (!asynchronous_) {

@@ -16,6 +16,7 @@
 
 #include "VeskHttp.h"
 #include "filestation/Threads.h"
+#include "http/CancelFlag.h"
 
 namespace vesk {
 
@@ -37,8 +38,6 @@ struct RequestDescriptor {
   int command = 0;
   int asynchronous = 0;
   std::wstring host;
-  std::wstring user;
-  std::wstring password;
   int port = 0;
   int ssl = 0;
   std::map<std::wstring, std::wstring, std::less<>> stringParams;
@@ -85,6 +84,10 @@ struct HttpCall {
   bool ignoreCancel = false;  // for requests that must go through although cancel is set
 };
 
+// For tests: when set, every Cancel of a handle calls it on its own thread as soon as it is
+// inside its request (from then on the release waits for it), before it does anything else.
+void SetCancelEnteredHook(void (*hook)());
+
 class RequestCore : private PoolJob {
  public:
   explicit RequestCore(RequestDescriptor descriptor);
@@ -96,15 +99,35 @@ class RequestCore : private PoolJob {
   // its result. Asynchronous: starts the worker, watching the request's own flag; 0, or
   // VESK_HTTP_THREAD_FAILED.
   int Start(int* callerCancelFlag);
+
+  // ---- handles ----
+  // A request that a caller holds as a handle may be cancelled on one thread while it is
+  // released on another. Cancel knows nothing but the handle's address, and the release may
+  // free the request at any moment, so a Cancel must not read the request before it knows the
+  // request is still held. Handles are therefore counted outside the requests, in one table of
+  // the process: a request is entered there before its handle can be seen (before its run
+  // starts, since its notification carries the handle too) and retired by its release, which
+  // first waits for every Cancel inside it; a Cancel that finds its request retired returns at
+  // once without touching it.
+  //
+  // Enters a request into the table of handles.
+  static void Publish(const RequestCore* request);
+  // Takes a request off the table once no Cancel is inside it; from then on no Cancel enters.
+  // The release frees the request after this.
+  static void Retire(const RequestCore* request) noexcept;
+  // The Cancel of a handle: CancelAndJoin on a published request, nothing on one that is
+  // not (any more). Returns 1.
+  static int CancelHandle(RequestCore* request) noexcept;
+
   // Sets the cancel flag, stops a request that has not begun, wakes a waiting routine and
   // waits for the worker. A finished request returns at once. Returns 1.
   //
-  // Safe to overlap: the handle's Cancel and the release may come from two threads at once.
-  // The second to come waits for the first and then finds nothing left to do, so a worker is
-  // joined once and a request is never freed while a cancel still runs. On the worker itself
-  // (its notification callback) and on the transport's thread (a progress notification) it
-  // only signals the stop: waiting there would wait for the very thread that has to finish
-  // the request.
+  // Safe to overlap: a Cancel (CancelHandle) and the release may come from two threads at
+  // once, and a second Cancel too. The release does not free the request while a Cancel is
+  // inside it; under the worker lock the second to come waits for the first and then finds
+  // nothing left to do, so a worker is joined once. On the worker itself (its notification
+  // callback) and on the transport's thread (a progress notification) it only signals the
+  // stop: waiting there would wait for the very thread that has to finish the request.
   int CancelAndJoin();
   // The same before the request is freed: it waits for the worker on any thread but the
   // worker's own.
@@ -174,8 +197,6 @@ class RequestCore : private PoolJob {
   const int command_;
   const int asynchronous_;
   const std::wstring host_;
-  const std::wstring user_;
-  const std::wstring password_;
   const int port_;
   const int ssl_;
   const std::map<std::wstring, std::wstring, std::less<>> stringParams_;

@@ -48,7 +48,7 @@ class RequestList {
       std::lock_guard lock(mutex_);
       left.swap(requests_);
     }
-    for (const auto& request : left) request->JoinForRelease();
+    for (const auto& request : left) Release(*request);
   }
 
   Request* Add(std::unique_ptr<Request> request) {
@@ -87,8 +87,15 @@ class RequestList {
   // cannot start.
   Request* RunAsync(RequestDescriptor descriptor) {
     Request* request = Add(std::make_unique<Request>(std::move(descriptor)));
-    if (request->Start(nullptr) != 0) {
+    try {
+      // Published before it starts: its notification hands the handle out.
+      RequestCore::Publish(request);
+    } catch (...) {
       Take(request);
+      throw;
+    }
+    if (request->Start(nullptr) != 0) {
+      if (std::unique_ptr<Request> taken = Take(request)) Release(*taken);
       return nullptr;
     }
     return request;
@@ -100,15 +107,21 @@ class RequestList {
   int Close(Handle** handle) {
     if (!handle || !*handle) return 1;
     if (std::unique_ptr<Request> request = Take(*handle)) {
-      // Waits for a Cancel in progress on another thread, then for the worker, wherever
-      // the release is called from (but the worker itself, refused above).
-      request->JoinForRelease();
+      Release(*request);
       *handle = nullptr;
     }
     return 1;
   }
 
  private:
+  // Waits for every Cancel inside a handed-out request on other threads (none enters after),
+  // then for its worker, wherever the release is called from (but the worker itself, which
+  // Take refuses); the request is freed after this.
+  static void Release(Request& request) {
+    RequestCore::Retire(&request);
+    request.JoinForRelease();
+  }
+
   ZMutex mutex_;
   std::vector<std::unique_ptr<Request>> requests_;
 };

@@ -42,8 +42,6 @@ class Station {
     d.command = command;
     d.asynchronous = asynchronous ? 1 : 0;
     d.host = connection.host;
-    d.user = connection.user;
-    d.password = connection.password;
     d.ssl = connection.ssl;
     d.port = connection.ssl == 1 ? sslPort_ : port_;
     d.agentName = agentName_;

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "filestation/Threads.h"
+#include "http/CancelFlag.h"
 
 namespace vesk {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "filestation/Threads.h"
+#include "http/CancelFlag.h"
 #include "platform/Text.h"
 
 namespace vesk {

@@ -520,6 +520,13 @@ struct CallerThreadCurl {
   std::unique_ptr<curl_slist, SlistDeleter> headerList;
   std::string shape;  // what the easy handle's lasting options were set from; empty: unknown
   bool busy = false;  // an exchange runs: a nested one (from a progress callback) goes elsewhere
+
+  // Replaces the easy handle with a fresh one. The connections stay: they belong to the multi
+  // handle. Without a handle (curl could not make one) the thread's exchanges go to the engine.
+  void Renew() {
+    easy.reset(curl_easy_init());
+    shape.clear();
+  }
 };
 
 CallerThreadCurl* ThisThreadCurl() {
@@ -538,28 +545,43 @@ class CurlTransport final : public HttpTransport {
  public:
   bool Run(const TransportRequest& request, ExchangeHandler& handler) override {
     CallerThreadCurl* own = t_onEngineThread ? nullptr : ThisThreadCurl();
-    if (!own || own->busy) return HttpTransport::Run(request, handler);
+    if (!own || own->busy || !own->easy) return HttpTransport::Run(request, handler);
 
     CurlExchange ex;
     ex.handler = &handler;
-    if (!Configure(ex, request, own)) return false;
+    if (!Configure(ex, request, own)) {
+      own->Renew();
+      return false;
+    }
     CURLM* multi = own->multi.get();
-    if (curl_multi_add_handle(multi, ex.easy) != CURLM_OK) return false;
+    if (curl_multi_add_handle(multi, ex.easy) != CURLM_OK) {
+      own->Renew();
+      return false;
+    }
     own->busy = true;
     ex.lastActivity = Clock::now();
     std::optional<ExchangeEnd> end;
+    bool clean = false;  // curl ended the transfer without an error
     while (!end) {
       int running = 0;
       curl_multi_perform(multi, &running);
       int left = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi, &left))
-        if (msg->msg == CURLMSG_DONE && msg->easy_handle == ex.easy)
+      while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == ex.easy) {
           end = EndOf(ex, msg->data.result);
+          clean = msg->data.result == CURLE_OK;
+        }
+      }
       if (!end) end = Check(ex, Clock::now());
       if (!end) curl_multi_poll(multi, nullptr, 0, static_cast<int>(kSlice.count()), nullptr);
     }
     curl_multi_remove_handle(multi, ex.easy);
     own->busy = false;
+    // A transfer that curl ended in an error, or that was taken off it half-way, may leave state
+    // in the handle that curl_easy_reset does not clear (after a redirect it refused to follow,
+    // curl keeps the receive buffer and refuses the next receive size): the thread's next
+    // exchange gets a fresh handle.
+    if (!clean) own->Renew();
     if (*end == ExchangeEnd::Completed) ex.DeliverHead();
     ex.handler = nullptr;
     handler.OnComplete(*end);

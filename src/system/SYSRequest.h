@@ -15,7 +15,8 @@ class SYSRequestBase : public IVeskHttpSystemRequestBase, public RequestCore {
  public:
   explicit SYSRequestBase(SYSRequestDescriptor descriptor) : RequestCore(std::move(descriptor)) {}
 
-  int Cancel() override { return CancelAndJoin(); }
+  // Reads nothing of the request before it is known to be held (see CancelHandle).
+  int Cancel() override { return CancelHandle(this); }
   CVeskHttpSystemSettingInfo GetSystemSettingResult() const override { return {}; }
 
   // Outputs of the login and settings commands.

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "httpd/Certificate.h"
 #include "platform/HttpTransport.h"
 #include "support/ScriptedServer.h"
 
@@ -529,6 +530,96 @@ TEST_P(TransportContract, ExchangesThatBreakEndAsFailedOnce) {
     } else {
       EXPECT_EQ(recorder.HeadCalls(), 0);
     }
+  }
+}
+
+// The SHA-256 digest of a PEM certificate, as a request takes a pin.
+std::string PinOf(const std::string& certPem) {
+  const std::string hex = httpd::Sha256Fingerprint(certPem);
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 3)
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// After an exchange that ended in an error, the next ones on the same thread (and engine), to a
+// server that now answers normally, complete: one of another shape (a header line of its own,
+// so that every option is set anew) and the first request again.
+void ExpectTheNextExchangesComplete(const std::function<void(TransportRequest&, Recorder&)>& carry,
+                                    const ScriptedServer& server, TransportRequest request) {
+  for (const bool sameShape : {false, true}) {
+    SCOPED_TRACE(sameShape ? "the same request" : "a request of another shape");
+    TransportRequest next = request;
+    if (!sameShape) next.headers.push_back("X-Next: 1");
+    Recorder recorder;
+    carry(next, recorder);
+    EXPECT_EQ(recorder.End(), ExchangeEnd::Completed);
+    EXPECT_EQ(recorder.Status(), 200);
+    EXPECT_EQ(recorder.Received(), "fine");
+    EXPECT_EQ(server.Requests().back().Header("X-Next") != nullptr, !sameShape);
+  }
+}
+
+// An exchange that ends in an error leaves the thread fit for the next ones.
+TEST_P(TransportContract, ExchangesAfterAFailedOneComplete) {
+  const struct {
+    const char* name;
+    ScriptedReply failing;
+  } cases[] = {{"no reply within the receive time-out", {.delayBeforeHeaders = 30s}},
+               {"the connection reset without a reply", {.dropConnection = true}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.Enqueue(c.failing);
+    server.SetDefaultReply({.body = "fine"});
+    TransportRequest request = Get(server);
+    request.timeouts = {300, 300, 300, 300};
+    Recorder failed;
+    Carry(request, failed);
+    EXPECT_EQ(failed.End(), ExchangeEnd::Failed);
+    ExpectTheNextExchangesComplete([&](auto& q, auto& r) { Carry(q, r); }, server, request);
+    EXPECT_EQ(server.Requests().size(), 3u);
+  }
+}
+
+// The same over HTTPS, after a redirect down to http that is refused (the redirect is the reply)
+// and after a pin that the server's certificate does not match (no request byte goes out; the
+// next requests, pin included, go to the server it names).
+TEST_P(TransportContract, ExchangesAfterAFailedSecureOneComplete) {
+  VESK_SKIP_WITHOUT_TEST_HTTPS();
+  const auto carry = [&](TransportRequest& q, Recorder& r) { Carry(q, r); };
+  ScriptedServer plain;
+  {
+    SCOPED_TRACE("a redirect from https down to http, refused");
+    ScriptedServer server(ScriptedServer::Scheme::Https);
+    server.Enqueue({.status = 302,
+                    .headers = {{"Location", plain.BaseUrl() + "/down"}},
+                    .body = "<html>moved</html>"});
+    server.SetDefaultReply({.body = "fine"});
+    TransportRequest request = Get(server);
+    request.secure = true;
+    Recorder refused;
+    Carry(request, refused);
+    EXPECT_EQ(refused.End(), ExchangeEnd::Completed);
+    EXPECT_EQ(refused.Status(), 302);
+    ExpectTheNextExchangesComplete(carry, server, request);
+    EXPECT_EQ(server.Requests().size(), 3u);
+    EXPECT_TRUE(plain.Requests().empty());
+  }
+  {
+    SCOPED_TRACE("a pin mismatch");
+    ScriptedServer pinned(ScriptedServer::Scheme::Https), other(ScriptedServer::Scheme::Https);
+    pinned.SetDefaultReply({.body = "fine"});
+    TransportRequest request = Get(other);
+    request.secure = true;
+    request.certificatePin = PinOf(pinned.Certificate().certPem);
+    Recorder refused;
+    Carry(request, refused);
+    EXPECT_EQ(refused.End(), ExchangeEnd::Failed);
+    EXPECT_EQ(refused.HeadCalls(), 0);
+    EXPECT_TRUE(other.Requests().empty());
+    request.port = pinned.Port();
+    ExpectTheNextExchangesComplete(carry, pinned, request);
   }
 }
 
