@@ -978,4 +978,84 @@ VESK_HTTP_RESULT FileStation::GetThumbnailURL(const wchar_t* filePath, std::wstr
   return BuildFileURL(filePath, false, url);
 }
 
+// ---- listings and search with each entry's status (since 1.1) ----
+// TODO(1.1): not built yet.
+
+VESK_HTTP_RESULT FileStation::GetFileStatusList(const wchar_t*, int, int, int*, int*,
+                                                std::vector<CVeskHttpFileStatus>*) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_RESULT FileStation::SearchFileStatus(const wchar_t*, const wchar_t*, int, int*,
+                                               std::vector<CVeskHttpFileStatus>*) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_REQUEST FileStation::GetFileStatusListAsync(const wchar_t*, int, int, void*,
+                                                      VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
+VESK_HTTP_REQUEST FileStation::SearchFileStatusAsync(const wchar_t*, const wchar_t*, int, void*,
+                                                     VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
+// ---- 64-bit modification times (since 1.1) ----
+// TODO(1.1): not built yet.
+
+VESK_HTTP_RESULT FileStation::SetFileModifyTime64(const wchar_t*, long long, int*,
+                                                  CVeskHttpFileStatus*) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_REQUEST FileStation::SetFileModifyTime64Async(const wchar_t*, long long, void*,
+                                                        VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
+// ---- ranged reads (since 1.1) ----
+// TODO(1.1): not built yet.
+
+VESK_HTTP_RESULT FileStation::ReadFileRange(const wchar_t*, long long, long long, int*, void*,
+                                            VESK_HTTP_DATA_SINK, VESK_HTTP_PROGRESS_CALLBACK,
+                                            long long*) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_REQUEST FileStation::ReadFileRangeAsync(const wchar_t*, long long, long long, void*,
+                                                  VESK_HTTP_DATA_SINK, VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
+// ---- uploads from the caller's reader (since 1.1) ----
+// TODO(1.1): not built yet.
+
+VESK_HTTP_RESULT FileStation::UploadFromReader(const wchar_t*, const wchar_t*, long long, int*,
+                                               void*, VESK_HTTP_DATA_SOURCE,
+                                               VESK_HTTP_PROGRESS_CALLBACK) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_RESULT FileStation::ChunkedUploadFromReader(const wchar_t*, const wchar_t*,
+                                                      const wchar_t*, const wchar_t*, long long,
+                                                      long long, int*, void*, VESK_HTTP_DATA_SOURCE,
+                                                      VESK_HTTP_PROGRESS_CALLBACK) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_REQUEST FileStation::UploadFromReaderAsync(const wchar_t*, const wchar_t*, long long,
+                                                     void*, VESK_HTTP_DATA_SOURCE,
+                                                     VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
+VESK_HTTP_REQUEST FileStation::ChunkedUploadFromReaderAsync(const wchar_t*, const wchar_t*,
+                                                            const wchar_t*, const wchar_t*,
+                                                            long long, long long, void*,
+                                                            VESK_HTTP_DATA_SOURCE,
+                                                            VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
 }  // namespace vesk
