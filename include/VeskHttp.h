@@ -316,8 +316,9 @@ class VESK_HTTP_API CVeskHttpFileEntry {
   std::wstring fileName_;
 };
 
-/// The status of one file or folder, as IVeskHttpFileStation::GetFileStatus and
-/// IVeskHttpFileStation::SetFileModifyTime report it.
+/// The status of one file or folder, as IVeskHttpFileStation::GetFileStatus,
+/// IVeskHttpFileStation::SetFileModifyTime and, for each entry,
+/// IVeskHttpFileStation::GetFileStatusList and IVeskHttpFileStation::SearchFileStatus report it.
 class VESK_HTTP_API CVeskHttpFileStatus {
  public:
   /// An empty status: a file of size 0 with empty texts.
@@ -638,9 +639,9 @@ class VESK_HTTP_API IVeskHttpFileStationRequestBase {
   /// any thread, and more than once.
   /// @return 1
   virtual int Cancel() = 0;
-  /// The count of GetFileListCountAsync, the folder's total number of entries of GetFileListAsync
-  /// and SearchFileAsync (not only those of this page), and the total number of links of
-  /// GetShareLinkListAsync.
+  /// The count of GetFileListCountAsync, the folder's total number of entries of GetFileListAsync,
+  /// SearchFileAsync, GetFileStatusListAsync and SearchFileStatusAsync (not only those of this
+  /// page), and the total number of links of GetShareLinkListAsync.
   /// @return the count, 0 when the operation has none
   virtual int GetTotalCount() const = 0;
   /// The entries of GetShareFolderListAsync, GetFileListAsync and SearchFileAsync.
@@ -655,7 +656,8 @@ class VESK_HTTP_API IVeskHttpFileStationRequestBase {
   /// The links of GetShareLinkListAsync.
   /// @return the request's list, owned by the request; never null
   virtual std::vector<CVeskHttpShareLink>* GetShareLinkList() = 0;
-  /// The status GetFileStatusAsync read, or SetFileModifyTimeAsync's status after the change.
+  /// The status GetFileStatusAsync read, or the status after the change of SetFileModifyTimeAsync
+  /// and SetFileModifyTime64Async.
   /// @return a copy of the status; an empty one for other operations
   virtual CVeskHttpFileStatus GetFileStatusResult() const = 0;
   /// The names and addresses of GetDomainIPListAsync.
@@ -1063,14 +1065,17 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT RenameFile(const wchar_t* path, const wchar_t* newName,
                                       int* cancelFlag) = 0;
-  /// Sets the modification time of a device file or folder and reads its status back.
+  /// Sets the modification time of a device file or folder and reads its status back. Since 1.1
+  /// it forwards to SetFileModifyTime64(), so a time of 0 or below, which the device does not
+  /// take, is refused before anything is sent.
   /// @param path the item's device path
-  /// @param modifyTime the time, in seconds since 1970-01-01 UTC
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC, from 1 on
   /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
   ///        (see the class documentation)
   /// @param status receives the item's status after the change (may be null)
-  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; and
-  ///         the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST for a time of 0 or below;
+  ///         VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; and the codes any
+  ///         exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT SetFileModifyTime(const wchar_t* path, int modifyTime, int* cancelFlag,
                                              CVeskHttpFileStatus* status) = 0;
   // Search and status.
@@ -1446,11 +1451,11 @@ class VESK_HTTP_API IVeskHttpFileStation {
   /// the result SetFileModifyTime() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetFileStatusResult().
   /// @param path the item's device path
-  /// @param modifyTime the time, in seconds since 1970-01-01 UTC
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC, from 1 on
   /// @param userData handed back in every notification
   /// @param notify called at the end; may be null
   /// @return the request's handle, given back with CloseRequest; null when the station is not
-  ///         logged in or the worker thread did not start
+  ///         logged in, the time is 0 or below (since 1.1), or the worker thread did not start
   virtual VESK_HTTP_REQUEST SetFileModifyTimeAsync(const wchar_t* path, int modifyTime,
                                                    void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
@@ -1783,11 +1788,12 @@ class VESK_HTTP_API IVeskHttpFileStation {
   /// result SetFileModifyTime64() would return. Output:
   /// IVeskHttpFileStationRequestBase::GetFileStatusResult(). Since 1.1.
   /// @param path the item's device path
-  /// @param modifyTime the time, in seconds since 1970-01-01 UTC
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC, from 1 to 253402300799
   /// @param userData handed back in every notification
   /// @param notify called at the end; may be null
   /// @return the request's handle, given back with CloseRequest; null when the station is not
-  ///         logged in or the worker thread did not start
+  ///         logged in, the time is out of range (nothing is sent), or the worker thread did not
+  ///         start
   virtual VESK_HTTP_REQUEST SetFileModifyTime64Async(const wchar_t* path, long long modifyTime,
                                                      void* userData,
                                                      VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
