@@ -88,6 +88,7 @@ struct Emulator::Impl {
     httpd::ServerOptions options;
     options.bindAddress = device.options.bindAddress;
     options.port = port;
+    options.replyDelay = device.options.latency;
     if (cert) {
       options.tlsCertPem = cert->certPem;
       options.tlsKeyPem = cert->keyPem;

@@ -56,6 +56,10 @@ struct EmulatorOptions {
   // renaming.
   unsigned long long jobBytesPerSecond = 0;
   TransferFaults faults;  // played from the start; see SetTransferFaults
+  // Holds every reply this long before its first byte, on both ports (test control routes
+  // included), to play a device across a wide-area link: the cost of each request shows as it
+  // would there. Only the request's own connection waits; Stop ends the waits at once.
+  std::chrono::milliseconds latency{0};
   DeviceAddresses addresses;
   // The device's clock, for the expiry of share links; empty: the system's. Tests set it to
   // follow a link past its expiry without waiting.

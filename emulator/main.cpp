@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,7 @@ constexpr const char* kUsage =
     "Usage: vesk-emulator [--root DIR] [--user U] [--password P] [--port N] [--tls-port N]\n"
     "                     [--bind ADDR] [--cert FILE --key FILE] [--no-tls]\n"
     "                     [--job-rate BYTES] [--transfer-rate BYTES]\n"
-    "                     [--drop-after BYTES] [--drop-count N]\n"
+    "                     [--drop-after BYTES] [--drop-count N] [--latency MS]\n"
     "                     [--cloud-name NAME] [--external-ip ADDR] [--local-ip ADDR]\n"
     "                     [--host-ip ADDR] [--test-control]\n"
     "\n"
@@ -42,6 +43,9 @@ constexpr const char* kUsage =
     "                      (default: never)\n"
     "  --drop-count N      break off only the next N transfers that reach --drop-after\n"
     "                      (default: every one)\n"
+    "  --latency MS        hold every reply MS milliseconds before its first byte, as a\n"
+    "                      device across a wide-area link would (default 0); only the\n"
+    "                      request's own connection waits\n"
     "  --cloud-name NAME   the cloud host name the device reports (default: this\n"
     "                      machine's host name)\n"
     "  --external-ip ADDR  the external address it reports (default: the first public\n"
@@ -55,6 +59,9 @@ constexpr const char* kUsage =
     "                      count, the web file manager switch, waiting for a job, the\n"
     "                      transfer faults and the device's clock, for test programs that\n"
     "                      run the emulator as a process of their own (default: off)\n";
+
+// The longest --latency taken: an hour.
+constexpr unsigned long long kMaxLatencyMs = 3600 * 1000;
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "vesk-emulator: %s\n%s", message.c_str(), kUsage);
@@ -107,8 +114,9 @@ int main(int argc, char** argv) {
                                           : flag == "--local-ip"    ? &addresses.localIp
                                           : flag == "--host-ip"     ? &addresses.hostIp
                                                                     : nullptr;
-    const bool dropAfter = flag == "--drop-after", dropCount = flag == "--drop-count";
-    if (!text && !port && !rate && !address && !dropAfter && !dropCount) {
+    const bool dropAfter = flag == "--drop-after", dropCount = flag == "--drop-count",
+               latency = flag == "--latency";
+    if (!text && !port && !rate && !address && !dropAfter && !dropCount && !latency) {
       return UsageError("unknown option " + std::string(flag));
     }
     if (i + 1 == argc) return UsageError(std::string(flag) + " needs a value");
@@ -132,6 +140,10 @@ int main(int argc, char** argv) {
       const auto number = vesk::emulator::ParseDecimal(value, INT_MAX);
       if (!number) return UsageError("--drop-count takes a number of transfers");
       options.faults.dropCount = static_cast<int>(*number);
+    } else if (latency) {
+      const auto number = vesk::emulator::ParseDecimal(value, kMaxLatencyMs);
+      if (!number) return UsageError("--latency takes a number of milliseconds up to 3600000");
+      options.latency = std::chrono::milliseconds(*number);
     } else if (const auto number = vesk::emulator::ParseDecimal(value, 65535)) {
       *port = static_cast<unsigned short>(*number);
     } else {

@@ -140,7 +140,11 @@ enum _VESK_HTTP_OPERATION_ {
   VESK_HTTP_OP_START_CHUNKED_UPLOAD = 23,    ///< IVeskHttpFileStation::StartChunkedUpload.
   /// IVeskHttpFileStation::ChunkedUploadFile (its progress: VESK_HTTP_OP_UPLOAD_FILE).
   VESK_HTTP_OP_CHUNKED_UPLOAD_FILE = 24,
-  VESK_HTTP_OP_DELETE_CHUNKED_UPLOAD_FILE = 25  ///< IVeskHttpFileStation::DeleteChunkedUploadFile.
+  VESK_HTTP_OP_DELETE_CHUNKED_UPLOAD_FILE = 25,  ///< IVeskHttpFileStation::DeleteChunkedUploadFile.
+  VESK_HTTP_OP_GET_FILE_STATUS_LIST = 26,        ///< IVeskHttpFileStation::GetFileStatusList (1.1).
+  VESK_HTTP_OP_SEARCH_FILE_STATUS = 27,          ///< IVeskHttpFileStation::SearchFileStatus (1.1).
+  /// IVeskHttpFileStation::ReadFileRange (1.1; its progress: VESK_HTTP_OP_DOWNLOAD_FILE).
+  VESK_HTTP_OP_READ_FILE_RANGE = 28
 };
 
 /// The operation named in every system-service notification (the operation of
@@ -203,6 +207,22 @@ typedef void (*VESK_HTTP_PROGRESS_CALLBACK)(void* userData, long long amount);
 /// The notification callback of an asynchronous system-service operation: called once, at
 /// the end, from the request's worker thread. The rules of VESK_HTTP_NOTIFY_CALLBACK apply.
 typedef void (*VESK_HTTP_SYSTEM_NOTIFY_CALLBACK)(_VESK_HTTP_SYSTEM_NOTIFY_INFO_* info);
+/// The sink of a ranged read (IVeskHttpFileStation::ReadFileRange, since 1.1): handed the file's
+/// bytes in order, as they arrive, @p size of them at @p data (valid only during the call). It is
+/// called on the thread that runs the read (the caller's, or the request's worker), with no lock
+/// of the library held.
+/// @return 1 to go on reading, 0 to stop the read here (it then ends with VESK_HTTP_SUCCESS)
+typedef int (*VESK_HTTP_DATA_SINK)(void* userData, const char* data, long long size);
+/// The reader of an upload from the caller's data (IVeskHttpFileStation::UploadFromReader and
+/// IVeskHttpFileStation::ChunkedUploadFromReader, since 1.1): fills @p buffer with up to @p size
+/// bytes of the file from byte @p offset on. The library asks for the bytes in order, but may ask
+/// for a range again (a resend on a fresh connection). It is called on the thread that runs the
+/// upload, with no lock of the library held.
+/// @return the number of bytes written into @p buffer, fewer than @p size only at the end of the
+///         file; -1 when the data cannot be read (the upload then fails with
+///         VESK_HTTP_INVALID_REQUEST)
+typedef long long (*VESK_HTTP_DATA_SOURCE)(void* userData, long long offset, char* buffer,
+                                           long long size);
 
 // ---------------------------------------------------------------------------------------
 // Value records. Text setters and constructors copy the caller's text, which must not be
@@ -296,8 +316,9 @@ class VESK_HTTP_API CVeskHttpFileEntry {
   std::wstring fileName_;
 };
 
-/// The status of one file or folder, as IVeskHttpFileStation::GetFileStatus and
-/// IVeskHttpFileStation::SetFileModifyTime report it.
+/// The status of one file or folder, as IVeskHttpFileStation::GetFileStatus,
+/// IVeskHttpFileStation::SetFileModifyTime and, for each entry,
+/// IVeskHttpFileStation::GetFileStatusList and IVeskHttpFileStation::SearchFileStatus report it.
 class VESK_HTTP_API CVeskHttpFileStatus {
  public:
   /// An empty status: a file of size 0 with empty texts.
@@ -360,6 +381,12 @@ class VESK_HTTP_API CVeskHttpFileStatus {
   const wchar_t* GetMT() const;
   /// Sets the modification time text.
   void SetMT(const wchar_t* modifyTime);
+  /// The modification time in seconds since 1970-01-01 UTC, 64-bit, as the device reports it beside
+  /// its text (since 1.1).
+  /// @return the time; 0 when the device's reply carried none
+  long long GetModifyTime64() const;
+  /// Sets the 64-bit modification time (since 1.1); the text of GetMT() stays as it is.
+  void SetModifyTime64(long long modifyTime);
 
  private:
   int isDir_;
@@ -612,9 +639,9 @@ class VESK_HTTP_API IVeskHttpFileStationRequestBase {
   /// any thread, and more than once.
   /// @return 1
   virtual int Cancel() = 0;
-  /// The count of GetFileListCountAsync, the folder's total number of entries of GetFileListAsync
-  /// and SearchFileAsync (not only those of this page), and the total number of links of
-  /// GetShareLinkListAsync.
+  /// The count of GetFileListCountAsync, the folder's total number of entries of GetFileListAsync,
+  /// SearchFileAsync, GetFileStatusListAsync and SearchFileStatusAsync (not only those of this
+  /// page), and the total number of links of GetShareLinkListAsync.
   /// @return the count, 0 when the operation has none
   virtual int GetTotalCount() const = 0;
   /// The entries of GetShareFolderListAsync, GetFileListAsync and SearchFileAsync.
@@ -629,7 +656,8 @@ class VESK_HTTP_API IVeskHttpFileStationRequestBase {
   /// The links of GetShareLinkListAsync.
   /// @return the request's list, owned by the request; never null
   virtual std::vector<CVeskHttpShareLink>* GetShareLinkList() = 0;
-  /// The status GetFileStatusAsync read, or SetFileModifyTimeAsync's status after the change.
+  /// The status GetFileStatusAsync read, or the status after the change of SetFileModifyTimeAsync
+  /// and SetFileModifyTime64Async.
   /// @return a copy of the status; an empty one for other operations
   virtual CVeskHttpFileStatus GetFileStatusResult() const = 0;
   /// The names and addresses of GetDomainIPListAsync.
@@ -644,6 +672,15 @@ class VESK_HTTP_API IVeskHttpFileStationRequestBase {
   virtual ~IVeskHttpFileStationRequestBase() = default;
   /// Runs the request's command; called by the library alone.
   virtual void Execute() = 0;
+
+ public:
+  // Added in 1.1, after every slot of 1.0, so that the virtual table of 1.0 stays as it was.
+  /// The records of GetFileStatusListAsync and SearchFileStatusAsync (since 1.1).
+  /// @return the request's list, owned by the request; never null
+  virtual std::vector<CVeskHttpFileStatus>* GetFileStatusList() = 0;
+  /// The bytes ReadFileRangeAsync handed its sink, whatever the result (since 1.1).
+  /// @return the count; 0 for other operations
+  virtual long long GetBytesRead() const = 0;
 };
 
 /// The handle of an asynchronous system-service request. The rules of
@@ -1028,14 +1065,17 @@ class VESK_HTTP_API IVeskHttpFileStation {
   ///         (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT RenameFile(const wchar_t* path, const wchar_t* newName,
                                       int* cancelFlag) = 0;
-  /// Sets the modification time of a device file or folder and reads its status back.
+  /// Sets the modification time of a device file or folder and reads its status back. Since 1.1
+  /// it forwards to SetFileModifyTime64(), so a time of 0 or below, which the device does not
+  /// take, is refused before anything is sent.
   /// @param path the item's device path
-  /// @param modifyTime the time, in seconds since 1970-01-01 UTC
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC, from 1 on
   /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
   ///        (see the class documentation)
   /// @param status receives the item's status after the change (may be null)
-  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; and
-  ///         the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST for a time of 0 or below;
+  ///         VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; and the codes any
+  ///         exchange may end with (\ref _VESK_HTTP_API_RESULT_)
   virtual VESK_HTTP_RESULT SetFileModifyTime(const wchar_t* path, int modifyTime, int* cancelFlag,
                                              CVeskHttpFileStatus* status) = 0;
   // Search and status.
@@ -1411,11 +1451,11 @@ class VESK_HTTP_API IVeskHttpFileStation {
   /// the result SetFileModifyTime() would return. Outputs:
   /// IVeskHttpFileStationRequestBase::GetFileStatusResult().
   /// @param path the item's device path
-  /// @param modifyTime the time, in seconds since 1970-01-01 UTC
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC, from 1 on
   /// @param userData handed back in every notification
   /// @param notify called at the end; may be null
   /// @return the request's handle, given back with CloseRequest; null when the station is not
-  ///         logged in or the worker thread did not start
+  ///         logged in, the time is 0 or below (since 1.1), or the worker thread did not start
   virtual VESK_HTTP_REQUEST SetFileModifyTimeAsync(const wchar_t* path, int modifyTime,
                                                    void* userData,
                                                    VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
@@ -1528,6 +1568,235 @@ class VESK_HTTP_API IVeskHttpFileStation {
  protected:
   /// Closed and destroyed by CVeskHttpServer::CloseFileStation, never deleted by the caller.
   virtual ~IVeskHttpFileStation() = default;
+
+ public:
+  // ---- Added in 1.1. They come after every slot of 1.0 (and its destructor), so that the
+  // virtual table of 1.0 stays as it was and programs built against 1.0 keep working. ----
+
+  // Listings and search with each entry's full status.
+  /// Lists one page of a device folder with each entry's full status, in one request: the same
+  /// page, order and errors as GetFileList(), with records as GetFileStatus() gives them (and their
+  /// 64-bit modification times). Appends the records to @p list, each with @p folderPath as its
+  /// path. Since 1.1.
+  /// @param folderPath the folder, e.g. L"/Public"
+  /// @param startIndex the first entry of the page, from 0
+  /// @param limit the most entries to list
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param totalCount receives the folder's whole number of entries, not only this page's (may be
+  ///        null)
+  /// @param list receives the records (appended; may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a folder that is missing or not
+  ///         permitted; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
+  virtual VESK_HTTP_RESULT GetFileStatusList(const wchar_t* folderPath, int startIndex, int limit,
+                                             int* cancelFlag, int* totalCount,
+                                             std::vector<CVeskHttpFileStatus>* list) = 0;
+  /// Finds the items whose names contain a keyword, at any depth below a device folder, with each
+  /// item's full status: the same search as SearchFile(), with records as GetFileStatus() gives
+  /// them. The device's reply names no folder for them: each record's path is @p folderPath.
+  /// Since 1.1.
+  /// @param folderPath the folder to search
+  /// @param keyword the text names must contain
+  /// @param limit the most items to return
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param list receives the records (appended; may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_DEVICE_STATUS_4 for a folder that is missing or not
+  ///         permitted; and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
+  virtual VESK_HTTP_RESULT SearchFileStatus(const wchar_t* folderPath, const wchar_t* keyword,
+                                            int limit, int* cancelFlag,
+                                            std::vector<CVeskHttpFileStatus>* list) = 0;
+
+  // Ranged reads.
+  /// Reads @p length bytes of a device file from byte @p offset on (or to its end), handing them to
+  /// @p sink in order as they arrive; nothing is held in memory or written to a local file. The
+  /// read ends early, with VESK_HTTP_SUCCESS, when the sink returns 0 or the file ends before @p
+  /// length bytes. A read that stops before the device's reply has ended closes its connection; one
+  /// that ends with the reply leaves it for the next exchange. Since 1.1.
+  /// @param devicePath the file's device path, e.g. L"/Public/a.iso"
+  /// @param offset the first byte to read, from 0 (64-bit)
+  /// @param length the most bytes to read; negative reads to the end; 0 reads nothing and sends no
+  ///        request
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p sink and @p progress
+  /// @param sink takes the bytes; must not be null
+  /// @param progress called with the file's bytes read so far, counted from the file's start (so
+  ///        from above @p offset), or null
+  /// @param bytesRead receives the number of bytes handed to @p sink, whatever the result (may be
+  ///        null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST when the path names no folder or no file,
+  ///         the offset is negative, or @p sink is null; VESK_HTTP_BAD_HTTP_STATUS when the device
+  ///         refuses (no such file, an offset beyond its end); VESK_HTTP_SEND_FAILED when the
+  ///         connection breaks, also after bytes were handed over (never success for a read cut
+  ///         short); and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
+  virtual VESK_HTTP_RESULT ReadFileRange(const wchar_t* devicePath, long long offset,
+                                         long long length, int* cancelFlag, void* userData,
+                                         VESK_HTTP_DATA_SINK sink,
+                                         VESK_HTTP_PROGRESS_CALLBACK progress,
+                                         long long* bytesRead) = 0;
+
+  // Uploads from the caller's data.
+  /// Uploads a file of @p size bytes, read through @p reader, into a device folder in one exchange,
+  /// as UploadFile() does for a local file: under @p fileName, replacing a file of that name. A cut
+  /// upload leaves nothing on the device. Since 1.1.
+  /// @param deviceFolder the device folder to put it in
+  /// @param fileName the file's name there
+  /// @param size the file's size in bytes (64-bit)
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p reader and @p progress
+  /// @param reader supplies the file's bytes; must not be null
+  /// @param progress called with the file's bytes sent so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST when the name is empty, the size
+  ///         negative, the reader null, or the reader fails or ends before @p size bytes;
+  ///         VESK_HTTP_SERVER_FAILED when the device refuses the file; VESK_HTTP_SEND_FAILED when
+  ///         the connection breaks; and the codes any exchange may end with
+  ///         (\ref _VESK_HTTP_API_RESULT_)
+  virtual VESK_HTTP_RESULT UploadFromReader(const wchar_t* deviceFolder, const wchar_t* fileName,
+                                            long long size, int* cancelFlag, void* userData,
+                                            VESK_HTTP_DATA_SOURCE reader,
+                                            VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+  /// Sends a file of @p size bytes, read through @p reader, to a chunked upload, or what the device
+  /// does not hold of it yet, as ChunkedUploadFile() does for a local file: it asks the device how
+  /// many bytes it holds and sends the rest in one exchange. Once the device holds the whole file
+  /// it moves it into @p deviceFolder under @p fileName, stamped with @p modifyTime, replacing a
+  /// file of that name. After a failure call it again with the same arguments until it returns
+  /// VESK_HTTP_SUCCESS (or give up with DeleteChunkedUploadFile): nothing is sent twice. Since 1.1.
+  /// @param deviceFolder the device folder the file goes into
+  /// @param fileName the file's name there
+  /// @param uploadId the id StartChunkedUpload gave
+  /// @param tempFolder the folder given to StartChunkedUpload
+  /// @param size the file's size in bytes (64-bit)
+  /// @param modifyTime the file's modification time, in seconds since 1970-01-01 UTC, from 1 to
+  ///        253402300799 (the end of the year 9999)
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param userData handed back to @p reader and @p progress
+  /// @param reader supplies the file's bytes; must not be null
+  /// @param progress called with the file's bytes the device holds (counted from the file's start)
+  ///        so far, or null
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_CHUNK_STATUS_5 when the device does not know the upload;
+  ///         VESK_HTTP_INVALID_REQUEST when the name is empty, the size negative or smaller than
+  ///         what the device holds, the time out of range, the reader null, or the reader fails or
+  ///         ends early; VESK_HTTP_SERVER_FAILED when the device refuses the data;
+  ///         VESK_HTTP_SEND_FAILED when the connection breaks (what arrived stays on the device);
+  ///         and the codes any exchange may end with (\ref _VESK_HTTP_API_RESULT_)
+  virtual VESK_HTTP_RESULT ChunkedUploadFromReader(const wchar_t* deviceFolder,
+                                                   const wchar_t* fileName, const wchar_t* uploadId,
+                                                   const wchar_t* tempFolder, long long size,
+                                                   long long modifyTime, int* cancelFlag,
+                                                   void* userData, VESK_HTTP_DATA_SOURCE reader,
+                                                   VESK_HTTP_PROGRESS_CALLBACK progress) = 0;
+
+  // 64-bit modification times.
+  /// Sets the modification time of a device file or folder and reads its status back, as
+  /// SetFileModifyTime() does, with the time in 64 bits. A time the device does not take is refused
+  /// before anything is sent, never cut to fit. Since 1.1; SetFileModifyTime() forwards to it.
+  /// @param path the item's device path
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC, from 1 to 253402300799 (the end
+  ///        of the year 9999)
+  /// @param cancelFlag the caller's cancel flag, or null: set it to 1 from another thread to cancel
+  ///        (see the class documentation)
+  /// @param status receives the item's status after the change (may be null)
+  /// @return VESK_HTTP_SUCCESS; VESK_HTTP_INVALID_REQUEST for a time out of range;
+  ///         VESK_HTTP_DEVICE_STATUS_4 for a missing or not permitted item; and the codes any
+  ///         exchange may end with (\ref _VESK_HTTP_API_RESULT_)
+  virtual VESK_HTTP_RESULT SetFileModifyTime64(const wchar_t* path, long long modifyTime,
+                                               int* cancelFlag, CVeskHttpFileStatus* status) = 0;
+
+  // The asynchronous forms of the 1.1 operations.
+  /// Starts GetFileStatusList() on a worker thread; its completion notification carries the result
+  /// GetFileStatusList() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetFileStatusList() and
+  /// IVeskHttpFileStationRequestBase::GetTotalCount() (the folder's whole count). Since 1.1.
+  /// @param folderPath the folder
+  /// @param startIndex the first entry of the page, from 0
+  /// @param limit the most entries to list
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
+  virtual VESK_HTTP_REQUEST GetFileStatusListAsync(const wchar_t* folderPath, int startIndex,
+                                                   int limit, void* userData,
+                                                   VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts SearchFileStatus() on a worker thread; its completion notification carries the result
+  /// SearchFileStatus() would return. Outputs:
+  /// IVeskHttpFileStationRequestBase::GetFileStatusList() and
+  /// IVeskHttpFileStationRequestBase::GetTotalCount(). Since 1.1.
+  /// @param folderPath the folder to search
+  /// @param keyword the text names must contain
+  /// @param limit the most items to return
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
+  virtual VESK_HTTP_REQUEST SearchFileStatusAsync(const wchar_t* folderPath, const wchar_t* keyword,
+                                                  int limit, void* userData,
+                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts ReadFileRange() on a worker thread, where @p sink is called; progress comes as
+  /// in-progress notifications (operation VESK_HTTP_OP_DOWNLOAD_FILE) and the completion
+  /// notification carries the result ReadFileRange() would return. Output:
+  /// IVeskHttpFileStationRequestBase::GetBytesRead(). Since 1.1.
+  /// @param devicePath the file's device path
+  /// @param offset the first byte to read, from 0 (64-bit)
+  /// @param length the most bytes to read; negative reads to the end
+  /// @param userData handed back to @p sink and in every notification
+  /// @param sink takes the bytes; must not be null
+  /// @param notify called with progress and at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
+  virtual VESK_HTTP_REQUEST ReadFileRangeAsync(const wchar_t* devicePath, long long offset,
+                                               long long length, void* userData,
+                                               VESK_HTTP_DATA_SINK sink,
+                                               VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts UploadFromReader() on a worker thread, where @p reader is called; progress comes as
+  /// in-progress notifications and the completion notification (operation
+  /// VESK_HTTP_OP_UPLOAD_FILE) carries the result UploadFromReader() would return. Since 1.1.
+  /// @param deviceFolder the device folder to put it in
+  /// @param fileName the file's name there
+  /// @param size the file's size in bytes
+  /// @param userData handed back to @p reader and in every notification
+  /// @param reader supplies the file's bytes; must not be null
+  /// @param notify called with progress and at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
+  virtual VESK_HTTP_REQUEST UploadFromReaderAsync(const wchar_t* deviceFolder,
+                                                  const wchar_t* fileName, long long size,
+                                                  void* userData, VESK_HTTP_DATA_SOURCE reader,
+                                                  VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts ChunkedUploadFromReader() on a worker thread, where @p reader is called; progress comes
+  /// as in-progress notifications (operation VESK_HTTP_OP_UPLOAD_FILE) and the completion
+  /// notification (operation VESK_HTTP_OP_CHUNKED_UPLOAD_FILE) carries the result
+  /// ChunkedUploadFromReader() would return. Since 1.1.
+  /// @param deviceFolder the device folder the file goes into
+  /// @param fileName the file's name there
+  /// @param uploadId the id StartChunkedUpload gave
+  /// @param tempFolder the folder given to StartChunkedUpload
+  /// @param size the file's size in bytes
+  /// @param modifyTime the file's modification time, in seconds since 1970-01-01 UTC
+  /// @param userData handed back to @p reader and in every notification
+  /// @param reader supplies the file's bytes; must not be null
+  /// @param notify called with progress and at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in or the worker thread did not start
+  virtual VESK_HTTP_REQUEST ChunkedUploadFromReaderAsync(
+      const wchar_t* deviceFolder, const wchar_t* fileName, const wchar_t* uploadId,
+      const wchar_t* tempFolder, long long size, long long modifyTime, void* userData,
+      VESK_HTTP_DATA_SOURCE reader, VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
+  /// Starts SetFileModifyTime64() on a worker thread; its completion notification carries the
+  /// result SetFileModifyTime64() would return. Output:
+  /// IVeskHttpFileStationRequestBase::GetFileStatusResult(). Since 1.1.
+  /// @param path the item's device path
+  /// @param modifyTime the time, in seconds since 1970-01-01 UTC, from 1 to 253402300799
+  /// @param userData handed back in every notification
+  /// @param notify called at the end; may be null
+  /// @return the request's handle, given back with CloseRequest; null when the station is not
+  ///         logged in, the time is out of range (nothing is sent), or the worker thread did not
+  ///         start
+  virtual VESK_HTTP_REQUEST SetFileModifyTime64Async(const wchar_t* path, long long modifyTime,
+                                                     void* userData,
+                                                     VESK_HTTP_NOTIFY_CALLBACK notify) = 0;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -1664,6 +1933,27 @@ class VESK_HTTP_API CVeskHttpServer {
   ///        joined by colons; null or empty removes the pin
   /// @return 1, or 0 for a malformed fingerprint, which leaves the pin as it was
   int SetCertificatePin(const wchar_t* sha256Fingerprint);
+  /// Sets how operations that are safe to repeat are retried after a failure that may pass (since
+  /// 1.1): a connection refused, reset or timed out (VESK_HTTP_SEND_FAILED), or the HTTP statuses
+  /// 408, 429, 500, 502, 503 and 504. Such an operation is tried again up to @p maxRetries times,
+  /// after a wait drawn at random between 0 and a limit that starts at @p initialDelayMs and
+  /// doubles with each retry up to @p maxDelayMs, or the wait the device's Retry-After header asks
+  /// for (bounded by @p maxDelayMs). A cancel ends a wait at once.
+  ///
+  /// The operations retried are those safe to repeat: listings, status, search, counts, downloads
+  /// and ranged reads (resumed after the bytes already delivered, so no byte is written twice),
+  /// settings, share-link lists and the status queries of device jobs; and the attempts of a
+  /// chunked upload, which resume by their own protocol. Never retried: creating, renaming,
+  /// deleting, starting a copy or move, whole-file uploads and creating share links.
+  ///
+  /// Off by default (0 retries). Like the other settings, the policy reaches the stations logged in
+  /// after it is set.
+  /// @param maxRetries how many times to retry one operation; 0 turns retrying off
+  /// @param initialDelayMs the limit of the first wait, in milliseconds
+  /// @param maxDelayMs the most any wait may last, in milliseconds
+  /// @return 1; 0 for a negative value or @p initialDelayMs above @p maxDelayMs, which leave the
+  ///         policy as it was
+  int SetRetryPolicy(int maxRetries, int initialDelayMs, int maxDelayMs);
 
   /// Creates a station of one service and logs it in, on the calling thread.
   /// VESK_HTTP_STATION_SYSTEM logs in to the system service with the user name and password.
@@ -1725,7 +2015,7 @@ class VESK_HTTP_API CVeskHttpServer {
   _VESK_HTTP_SYSTEM_API_VERSION_ systemVersion_;
 };
 
-// The three sequence types exchanged with callers; the library exports their code so that
+// The sequence types exchanged with callers; the library exports their code so that
 // callers and the library agree on one instantiation. (The library's own sources refer to it
 // too: a hidden copy made elsewhere in the library would hide the exported one.)
 /// @cond VESK_HTTP_INTERNAL
@@ -1735,6 +2025,7 @@ class VESK_HTTP_API CVeskHttpServer {
 extern template class std::vector<CVeskHttpFileEntry>;
 extern template class std::vector<CVeskHttpExtractEntry>;
 extern template class std::vector<CVeskHttpShareLink>;
+extern template class std::vector<CVeskHttpFileStatus>;
 #endif
 /// @endcond
 

@@ -329,6 +329,8 @@ struct Server::Callbacks {
         }
       }
       if (response.dropConnection) return MHD_NO;  // closes without a status line
+      if (server->options_.replyDelay.count() > 0 && !server->WaitFor(server->options_.replyDelay))
+        return MHD_NO;  // stopping: closes without a reply
       return Queue(connection, std::move(response));
     } catch (...) {
       return MHD_NO;

@@ -148,6 +148,10 @@ struct ServerOptions {
   std::string bindAddress = "127.0.0.1";  // IPv4 address to listen on
   unsigned short port = 0;                // 0: an ephemeral port; Port() tells which
   std::string tlsCertPem, tlsKeyPem;      // both set: HTTPS
+  // Held between the handler's return and the reply's first byte, on every request, to play
+  // a distant peer. Only the request's own connection waits; Stop ends the wait at once and
+  // closes the connection without a reply.
+  std::chrono::milliseconds replyDelay{0};
 };
 
 class Server {

@@ -81,8 +81,35 @@ const wchar_t* CVeskHttpFileStatus::GetGroup() const { return group_.c_str(); }
 void CVeskHttpFileStatus::SetGroup(const wchar_t* group) { group_ = Text(group); }
 const wchar_t* CVeskHttpFileStatus::GetOwner() const { return owner_.c_str(); }
 void CVeskHttpFileStatus::SetOwner(const wchar_t* owner) { owner_ = Text(owner); }
+// The status record keeps the size and layout it had in 1.0, which callers built against 1.0
+// rely on: its 64-bit time travels in the storage of its time text, after the text's ending zero,
+// as decimal digits. GetMT() hands out the text alone, which ends at that zero.
+namespace {
+std::size_t TimeTextEnd(const std::wstring& stored) {
+  const std::size_t end = stored.find(L'\0');
+  return end == std::wstring::npos ? stored.size() : end;
+}
+}  // namespace
 const wchar_t* CVeskHttpFileStatus::GetMT() const { return modifyTime_.c_str(); }
-void CVeskHttpFileStatus::SetMT(const wchar_t* modifyTime) { modifyTime_ = Text(modifyTime); }
+void CVeskHttpFileStatus::SetMT(const wchar_t* modifyTime) {
+  modifyTime_.replace(0, TimeTextEnd(modifyTime_), Text(modifyTime));
+}
+long long CVeskHttpFileStatus::GetModifyTime64() const {
+  const std::size_t end = TimeTextEnd(modifyTime_);
+  if (end == modifyTime_.size()) return 0;
+  try {
+    return std::stoll(modifyTime_.substr(end + 1));
+  } catch (...) {
+    return 0;
+  }
+}
+void CVeskHttpFileStatus::SetModifyTime64(long long modifyTime) {
+  modifyTime_.resize(TimeTextEnd(modifyTime_));
+  if (modifyTime != 0) {
+    modifyTime_ += L'\0';
+    modifyTime_ += std::to_wstring(modifyTime);
+  }
+}
 
 // CVeskHttpExtractEntry
 CVeskHttpExtractEntry::CVeskHttpExtractEntry() : isDir_(0), fileSize_(0), compressFileSize_(0) {}
@@ -192,3 +219,4 @@ void CVeskHttpSystemSettingInfo::SetSSLForce(int isSSLForce) { isSSLForce_ = isS
 template class std::vector<CVeskHttpFileEntry>;
 template class std::vector<CVeskHttpExtractEntry>;
 template class std::vector<CVeskHttpShareLink>;
+template class std::vector<CVeskHttpFileStatus>;

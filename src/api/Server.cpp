@@ -141,6 +141,13 @@ int CVeskHttpServer::SetCertificatePin(const wchar_t* sha256Fingerprint) {
   }
 }
 
+// TODO(1.1): not built yet.
+int CVeskHttpServer::SetRetryPolicy(int maxRetries, int initialDelayMs, int maxDelayMs) {
+  if (maxRetries < 0 || initialDelayMs < 0 || maxDelayMs < 0 || initialDelayMs > maxDelayMs)
+    return 0;
+  return 1;
+}
+
 VESK_HTTP_RESULT CVeskHttpServer::Login(_VESK_HTTP_STATION_TYPE_ type) {
   try {
     // A host that is none cannot be reached; nothing is sent.

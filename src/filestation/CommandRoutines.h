@@ -13,11 +13,11 @@ void RunFileStationLogin(FSRequest& request);
 void RunFileStationGetSid(FSRequest& request);
 void RunFileStationLogout(FSRequest& request);
 
-// Share roots and folder listings (count and page share one routine).
+// Share roots and folder listings (count, page and page with status share one routine).
 void RunGetShareRoots(FSRequest& request);
 void RunGetList(FSRequest& request);
 
-// File status and search.
+// File status, and search (with or without status).
 void RunStat(FSRequest& request);
 void RunSearch(FSRequest& request);
 

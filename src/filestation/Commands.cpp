@@ -8,7 +8,7 @@ namespace vesk {
 
 int FileStationOperationOf(int command) {
   // Indexed by command - FS_CMD_LOGIN.
-  static constexpr std::array<int, 34> kOperations = {
+  static constexpr std::array<int, 36> kOperations = {
       VESK_HTTP_OP_NONE,                        // 257 login
       VESK_HTTP_OP_NONE,                        // 258 sid fetch
       VESK_HTTP_OP_NONE,                        // 259 logout
@@ -43,6 +43,8 @@ int FileStationOperationOf(int command) {
       VESK_HTTP_OP_START_CHUNKED_UPLOAD,        // 288
       VESK_HTTP_OP_CHUNKED_UPLOAD_FILE,         // 289
       VESK_HTTP_OP_DELETE_CHUNKED_UPLOAD_FILE,  // 290
+      VESK_HTTP_OP_GET_FILE_STATUS_LIST,        // 291
+      VESK_HTTP_OP_SEARCH_FILE_STATUS,          // 292
   };
   const int index = command - FS_CMD_LOGIN;
   return index >= 0 && index < static_cast<int>(kOperations.size()) ? kOperations[index]

@@ -44,12 +44,14 @@ void FSRequest::Execute() {
       break;
     case FS_CMD_GET_LIST_COUNT:
     case FS_CMD_GET_LIST:
+    case FS_CMD_GET_STATUS_LIST:
       RunGetList(*this);
       break;
     case FS_CMD_STAT:
       RunStat(*this);
       break;
     case FS_CMD_SEARCH:
+    case FS_CMD_SEARCH_STATUS:
       RunSearch(*this);
       break;
     case FS_CMD_CREATEDIR:

@@ -26,6 +26,7 @@ struct FSRequestOutputs {
   CVeskHttpShareLink shareLink;
   int totalCount = 0;
   int extraCount = 0;
+  long long bytesRead = 0;  // a ranged read: the bytes handed to the caller's sink
   std::wstring resultString;
 };
 
@@ -44,6 +45,8 @@ class FSRequestBase : public IVeskHttpFileStationRequestBase, public RequestCore
   CVeskHttpFileStatus GetFileStatusResult() const override { return {}; }
   CVeskHttpNASInfo GetNASInfoResult() const override { return {}; }
   const wchar_t* GetResultString() const override { return L""; }
+  std::vector<CVeskHttpFileStatus>* GetFileStatusList() override { return nullptr; }
+  long long GetBytesRead() const override { return 0; }
 
   FSRequestOutputs& Out() { return out_; }
   const FSRequestOutputs& Out() const { return out_; }
@@ -77,6 +80,8 @@ class FSRequest final : public FSRequestBase {
   }
   CVeskHttpNASInfo GetNASInfoResult() const override { return out_.nasInfo; }
   const wchar_t* GetResultString() const override { return out_.resultString.c_str(); }
+  std::vector<CVeskHttpFileStatus>* GetFileStatusList() override { return &out_.fileStatuses; }
+  long long GetBytesRead() const override { return out_.bytesRead; }
 
  protected:
   // Runs the routine of the request's command.

@@ -140,7 +140,16 @@ void FillStat(FSRequestDescriptor& d, const wchar_t* path) {
   d.intParams[L"PathInfoFlags"] = -1;
 }
 
-void FillSetTime(FSRequestDescriptor& d, const wchar_t* path, int modifyTime) {
+// The modification times the device takes: from the first second after 1970 to the end of the
+// year 9999. Others are refused before anything is sent rather than cut to fit.
+constexpr long long kMinModifyTime = 1;
+constexpr long long kMaxModifyTime = 253402300799LL;
+
+bool ModifyTimeIsValid(long long modifyTime) {
+  return modifyTime >= kMinModifyTime && modifyTime <= kMaxModifyTime;
+}
+
+void FillSetTime(FSRequestDescriptor& d, const wchar_t* path, long long modifyTime) {
   FillStat(d, path);
   d.intParams[L"modifyTime"] = modifyTime;
 }
@@ -252,6 +261,18 @@ VESK_HTTP_RESULT FileStation::GetFileList(const wchar_t* folderPath, int startIn
       [&](FSRequest& r) { AppendTo(list, r.Out().fileEntries); });
 }
 
+VESK_HTTP_RESULT FileStation::GetFileStatusList(const wchar_t* folderPath, int startIndex,
+                                                int limit, int* cancelFlag, int* totalCount,
+                                                std::vector<CVeskHttpFileStatus>* list) {
+  return Sync(
+      FS_CMD_GET_STATUS_LIST, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillList(d, folderPath, startIndex, limit); },
+      [&](FSRequest& r) {
+        if (totalCount) *totalCount = r.Out().totalCount;
+        AppendTo(list, r.Out().fileStatuses);
+      });
+}
+
 VESK_HTTP_REQUEST FileStation::GetShareFolderListAsync(void* userData,
                                                        VESK_HTTP_NOTIFY_CALLBACK notify) {
   return Async(FS_CMD_GET_TREE, userData, notify,
@@ -268,6 +289,13 @@ VESK_HTTP_REQUEST FileStation::GetFileListAsync(const wchar_t* folderPath, int s
                                                 int limit, void* userData,
                                                 VESK_HTTP_NOTIFY_CALLBACK notify) {
   return Async(FS_CMD_GET_LIST, userData, notify,
+               [&](FSRequestDescriptor& d) { FillList(d, folderPath, startIndex, limit); });
+}
+
+VESK_HTTP_REQUEST FileStation::GetFileStatusListAsync(const wchar_t* folderPath, int startIndex,
+                                                      int limit, void* userData,
+                                                      VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_GET_STATUS_LIST, userData, notify,
                [&](FSRequestDescriptor& d) { FillList(d, folderPath, startIndex, limit); });
 }
 
@@ -291,6 +319,15 @@ VESK_HTTP_RESULT FileStation::SearchFile(const wchar_t* folderPath, const wchar_
       [&](FSRequest& r) { AppendTo(list, r.Out().fileEntries); });
 }
 
+VESK_HTTP_RESULT FileStation::SearchFileStatus(const wchar_t* folderPath, const wchar_t* keyword,
+                                               int limit, int* cancelFlag,
+                                               std::vector<CVeskHttpFileStatus>* list) {
+  return Sync(
+      FS_CMD_SEARCH_STATUS, cancelFlag,
+      [&](FSRequestDescriptor& d) { FillSearch(d, folderPath, keyword, limit); },
+      [&](FSRequest& r) { AppendTo(list, r.Out().fileStatuses); });
+}
+
 VESK_HTTP_REQUEST FileStation::GetFileStatusAsync(const wchar_t* path, void* userData,
                                                   VESK_HTTP_NOTIFY_CALLBACK notify) {
   return Async(FS_CMD_STAT, userData, notify, [&](FSRequestDescriptor& d) { FillStat(d, path); });
@@ -300,6 +337,14 @@ VESK_HTTP_REQUEST FileStation::SearchFileAsync(const wchar_t* folderPath, const 
                                                int limit, void* userData,
                                                VESK_HTTP_NOTIFY_CALLBACK notify) {
   return Async(FS_CMD_SEARCH, userData, notify,
+               [&](FSRequestDescriptor& d) { FillSearch(d, folderPath, keyword, limit); });
+}
+
+VESK_HTTP_REQUEST FileStation::SearchFileStatusAsync(const wchar_t* folderPath,
+                                                     const wchar_t* keyword, int limit,
+                                                     void* userData,
+                                                     VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_SEARCH_STATUS, userData, notify,
                [&](FSRequestDescriptor& d) { FillSearch(d, folderPath, keyword, limit); });
 }
 
@@ -345,6 +390,13 @@ VESK_HTTP_RESULT FileStation::RenameFile(const wchar_t* path, const wchar_t* new
 
 VESK_HTTP_RESULT FileStation::SetFileModifyTime(const wchar_t* path, int modifyTime,
                                                 int* cancelFlag, CVeskHttpFileStatus* status) {
+  return SetFileModifyTime64(path, modifyTime, cancelFlag, status);
+}
+
+VESK_HTTP_RESULT FileStation::SetFileModifyTime64(const wchar_t* path, long long modifyTime,
+                                                  int* cancelFlag, CVeskHttpFileStatus* status) {
+  if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
+  if (!ModifyTimeIsValid(modifyTime)) return VESK_HTTP_INVALID_REQUEST;
   return Sync(
       FS_CMD_SET_TIME, cancelFlag,
       [&](FSRequestDescriptor& d) { FillSetTime(d, path, modifyTime); },
@@ -389,6 +441,13 @@ VESK_HTTP_REQUEST FileStation::RenameFileAsync(const wchar_t* path, const wchar_
 VESK_HTTP_REQUEST FileStation::SetFileModifyTimeAsync(const wchar_t* path, int modifyTime,
                                                       void* userData,
                                                       VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return SetFileModifyTime64Async(path, modifyTime, userData, notify);
+}
+
+VESK_HTTP_REQUEST FileStation::SetFileModifyTime64Async(const wchar_t* path, long long modifyTime,
+                                                        void* userData,
+                                                        VESK_HTTP_NOTIFY_CALLBACK notify) {
+  if (!ModifyTimeIsValid(modifyTime)) return nullptr;
   return Async(FS_CMD_SET_TIME, userData, notify,
                [&](FSRequestDescriptor& d) { FillSetTime(d, path, modifyTime); });
 }
@@ -976,6 +1035,50 @@ VESK_HTTP_RESULT FileStation::GetViewerURL(const wchar_t* filePath, std::wstring
 
 VESK_HTTP_RESULT FileStation::GetThumbnailURL(const wchar_t* filePath, std::wstring* url) {
   return BuildFileURL(filePath, false, url);
+}
+
+// ---- ranged reads (since 1.1) ----
+// TODO(1.1): not built yet.
+
+VESK_HTTP_RESULT FileStation::ReadFileRange(const wchar_t*, long long, long long, int*, void*,
+                                            VESK_HTTP_DATA_SINK, VESK_HTTP_PROGRESS_CALLBACK,
+                                            long long*) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_REQUEST FileStation::ReadFileRangeAsync(const wchar_t*, long long, long long, void*,
+                                                  VESK_HTTP_DATA_SINK, VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
+// ---- uploads from the caller's reader (since 1.1) ----
+// TODO(1.1): not built yet.
+
+VESK_HTTP_RESULT FileStation::UploadFromReader(const wchar_t*, const wchar_t*, long long, int*,
+                                               void*, VESK_HTTP_DATA_SOURCE,
+                                               VESK_HTTP_PROGRESS_CALLBACK) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_RESULT FileStation::ChunkedUploadFromReader(const wchar_t*, const wchar_t*,
+                                                      const wchar_t*, const wchar_t*, long long,
+                                                      long long, int*, void*, VESK_HTTP_DATA_SOURCE,
+                                                      VESK_HTTP_PROGRESS_CALLBACK) {
+  return VESK_HTTP_INVALID_REQUEST;
+}
+
+VESK_HTTP_REQUEST FileStation::UploadFromReaderAsync(const wchar_t*, const wchar_t*, long long,
+                                                     void*, VESK_HTTP_DATA_SOURCE,
+                                                     VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
+}
+
+VESK_HTTP_REQUEST FileStation::ChunkedUploadFromReaderAsync(const wchar_t*, const wchar_t*,
+                                                            const wchar_t*, const wchar_t*,
+                                                            long long, long long, void*,
+                                                            VESK_HTTP_DATA_SOURCE,
+                                                            VESK_HTTP_NOTIFY_CALLBACK) {
+  return nullptr;
 }
 
 }  // namespace vesk

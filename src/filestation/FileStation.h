@@ -175,6 +175,51 @@ class FileStation final : public IVeskHttpFileStation, public Station<FSRequest>
   VESK_HTTP_REQUEST DeleteVideoTranscodeAsync(const wchar_t* path, void* userData,
                                               VESK_HTTP_NOTIFY_CALLBACK notify) override;
 
+  // ---- since 1.1 ----
+  VESK_HTTP_RESULT GetFileStatusList(const wchar_t* folderPath, int startIndex, int limit,
+                                     int* cancelFlag, int* totalCount,
+                                     std::vector<CVeskHttpFileStatus>* list) override;
+  VESK_HTTP_RESULT SearchFileStatus(const wchar_t* folderPath, const wchar_t* keyword, int limit,
+                                    int* cancelFlag,
+                                    std::vector<CVeskHttpFileStatus>* list) override;
+  VESK_HTTP_RESULT ReadFileRange(const wchar_t* devicePath, long long offset, long long length,
+                                 int* cancelFlag, void* userData, VESK_HTTP_DATA_SINK sink,
+                                 VESK_HTTP_PROGRESS_CALLBACK progress,
+                                 long long* bytesRead) override;
+  VESK_HTTP_RESULT UploadFromReader(const wchar_t* deviceFolder, const wchar_t* fileName,
+                                    long long size, int* cancelFlag, void* userData,
+                                    VESK_HTTP_DATA_SOURCE reader,
+                                    VESK_HTTP_PROGRESS_CALLBACK progress) override;
+  VESK_HTTP_RESULT ChunkedUploadFromReader(const wchar_t* deviceFolder, const wchar_t* fileName,
+                                           const wchar_t* uploadId, const wchar_t* tempFolder,
+                                           long long size, long long modifyTime, int* cancelFlag,
+                                           void* userData, VESK_HTTP_DATA_SOURCE reader,
+                                           VESK_HTTP_PROGRESS_CALLBACK progress) override;
+  VESK_HTTP_RESULT SetFileModifyTime64(const wchar_t* path, long long modifyTime, int* cancelFlag,
+                                       CVeskHttpFileStatus* status) override;
+  VESK_HTTP_REQUEST GetFileStatusListAsync(const wchar_t* folderPath, int startIndex, int limit,
+                                           void* userData,
+                                           VESK_HTTP_NOTIFY_CALLBACK notify) override;
+  VESK_HTTP_REQUEST SearchFileStatusAsync(const wchar_t* folderPath, const wchar_t* keyword,
+                                          int limit, void* userData,
+                                          VESK_HTTP_NOTIFY_CALLBACK notify) override;
+  VESK_HTTP_REQUEST ReadFileRangeAsync(const wchar_t* devicePath, long long offset,
+                                       long long length, void* userData, VESK_HTTP_DATA_SINK sink,
+                                       VESK_HTTP_NOTIFY_CALLBACK notify) override;
+  VESK_HTTP_REQUEST UploadFromReaderAsync(const wchar_t* deviceFolder, const wchar_t* fileName,
+                                          long long size, void* userData,
+                                          VESK_HTTP_DATA_SOURCE reader,
+                                          VESK_HTTP_NOTIFY_CALLBACK notify) override;
+  VESK_HTTP_REQUEST ChunkedUploadFromReaderAsync(const wchar_t* deviceFolder,
+                                                 const wchar_t* fileName, const wchar_t* uploadId,
+                                                 const wchar_t* tempFolder, long long size,
+                                                 long long modifyTime, void* userData,
+                                                 VESK_HTTP_DATA_SOURCE reader,
+                                                 VESK_HTTP_NOTIFY_CALLBACK notify) override;
+  VESK_HTTP_REQUEST SetFileModifyTime64Async(const wchar_t* path, long long modifyTime,
+                                             void* userData,
+                                             VESK_HTTP_NOTIFY_CALLBACK notify) override;
+
  private:
   // A descriptor with the connection, the time-out, the agent name and the sid filled in.
   FSRequestDescriptor DescribeWithSid(int command, bool asynchronous) const;

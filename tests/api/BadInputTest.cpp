@@ -287,6 +287,7 @@ std::vector<Operation> Operations() {
     std::vector<CVeskHttpFileEntry> list;
     std::vector<CVeskHttpExtractEntry> extractList;
     std::vector<CVeskHttpShareLink> links;
+    std::vector<CVeskHttpFileStatus> statuses;
     CVeskHttpFileStatus status;
     CVeskHttpShareLink link;
     CVeskHttpNASInfo info;
@@ -482,6 +483,23 @@ std::vector<Operation> Operations() {
        [](C& c, const wchar_t* t) {
          Args a(t);
          return Sync(c.files->GetFileStatus(t, a.Flag(), a.null ? nullptr : &a.status));
+       }},
+      {"GetFileStatusList", Use::Device,
+       [](C& c, const wchar_t* t) {
+         Args a(t);
+         return Sync(c.files->GetFileStatusList(t, 0, 10, a.Flag(), a.null ? nullptr : &a.count,
+                                                a.null ? nullptr : &a.statuses));
+       }},
+      {"SearchFileStatus", Use::Device,
+       [](C& c, const wchar_t* t) {
+         Args a(t);
+         return Sync(c.files->SearchFileStatus(t, t, 10, a.Flag(), a.null ? nullptr : &a.statuses));
+       }},
+      {"SetFileModifyTime64", Use::Device,
+       [](C& c, const wchar_t* t) {
+         Args a(t);
+         return Sync(
+             c.files->SetFileModifyTime64(t, 4102444800LL, a.Flag(), a.null ? nullptr : &a.status));
        }},
       {"CompressFile", Use::Device,
        [](C& c, const wchar_t* t) {
@@ -688,6 +706,24 @@ std::vector<Operation> Operations() {
        [](C& c, const wchar_t* t) {
          Args a(t);
          return Finish(c, c.files->GetFileStatusAsync(t, a.Notes(), a.Notify()), a.Notes());
+       }},
+      {"GetFileStatusListAsync", Use::Device,
+       [](C& c, const wchar_t* t) {
+         Args a(t);
+         return Finish(c, c.files->GetFileStatusListAsync(t, 0, 10, a.Notes(), a.Notify()),
+                       a.Notes());
+       }},
+      {"SearchFileStatusAsync", Use::Device,
+       [](C& c, const wchar_t* t) {
+         Args a(t);
+         return Finish(c, c.files->SearchFileStatusAsync(t, t, 10, a.Notes(), a.Notify()),
+                       a.Notes());
+       }},
+      {"SetFileModifyTime64Async", Use::Device,
+       [](C& c, const wchar_t* t) {
+         Args a(t);
+         return Finish(c, c.files->SetFileModifyTime64Async(t, 4102444800LL, a.Notes(), a.Notify()),
+                       a.Notes());
        }},
       {"CompressFileAsync", Use::Device,
        [](C& c, const wchar_t* t) {

@@ -175,6 +175,130 @@ TEST_F(FileTreeEndToEnd, RefusalsComeBackAsDeviceStatuses) {
   EXPECT_TRUE(list.empty());
 }
 
+// Every field of two status records of one item but its path, which a search reports as the
+// folder searched.
+void ExpectSameStatus(const CVeskHttpFileStatus& got, const CVeskHttpFileStatus& want) {
+  SCOPED_TRACE(std::wstring(want.GetFileName()));
+  EXPECT_STREQ(got.GetFileName(), want.GetFileName());
+  EXPECT_EQ(got.IsDir(), want.IsDir());
+  EXPECT_EQ(got.IsCommpressed(), want.IsCommpressed());
+  EXPECT_EQ(got.GetFileSize(), want.GetFileSize());
+  EXPECT_STREQ(got.GetFolderPermission(), want.GetFolderPermission());
+  EXPECT_STREQ(got.GetOwner(), want.GetOwner());
+  EXPECT_STREQ(got.GetGroup(), want.GetGroup());
+  EXPECT_STREQ(got.GetMT(), want.GetMT());
+  EXPECT_EQ(got.GetModifyTime64(), want.GetModifyTime64());
+}
+
+// The records of an asynchronous listing or search with status, once it has completed.
+std::vector<CVeskHttpFileStatus> Finished(IVeskHttpFileStation* files,
+                                          IVeskHttpFileStationRequestBase* request,
+                                          vesk::test::FileNotes& notes, int* total) {
+  std::vector<CVeskHttpFileStatus> records;
+  EXPECT_NE(request, nullptr);
+  if (!request) return records;
+  EXPECT_TRUE(notes.WaitForCompletions());
+  EXPECT_EQ(notes.Notes().back().result, VESK_HTTP_SUCCESS);
+  records = *request->GetFileStatusList();
+  *total = request->GetTotalCount();
+  EXPECT_EQ(files->CloseRequest(&request), 1);
+  return records;
+}
+
+TEST_F(FileTreeEndToEnd, StatusListingsGiveEachEntryAsItsStatusDoes) {
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "entry " + std::to_string(i);
+    if (i % 8 == 0) {
+      fs::create_directory(root_ / "Public" / name);
+    } else {
+      WriteFile(root_ / "Public" / name, i);
+    }
+  }
+  WriteFile(root_ / "Public" / "packed.zip", 3);
+  // A time beyond 2038, set through the device and read back whole.
+  CVeskHttpFileStatus changed;
+  ASSERT_EQ(files_->SetFileModifyTime64(L"/Public/entry 1", 4102444800LL, nullptr, &changed),
+            VESK_HTTP_SUCCESS);
+  EXPECT_EQ(changed.GetModifyTime64(), 4102444800LL);
+
+  int total = 0;
+  std::vector<CVeskHttpFileStatus> list;
+  for (int start = 0; start < 41; start += 16) {
+    ASSERT_EQ(files_->GetFileStatusList(L"/Public", start, 16, nullptr, &total, &list),
+              VESK_HTTP_SUCCESS);
+  }
+  EXPECT_EQ(total, 41);
+  ASSERT_EQ(list.size(), 41u);
+  for (const CVeskHttpFileStatus& record : list) {
+    EXPECT_STREQ(record.GetFilePath(), L"/Public");
+    CVeskHttpFileStatus single;
+    ASSERT_EQ(files_->GetFileStatus((std::wstring(L"/Public/") + record.GetFileName()).c_str(),
+                                    nullptr, &single),
+              VESK_HTTP_SUCCESS);
+    ExpectSameStatus(record, single);
+    EXPECT_GT(record.GetModifyTime64(), 0);
+  }
+  const auto named = [&](const wchar_t* name) {
+    return *std::find_if(list.begin(), list.end(), [&](const CVeskHttpFileStatus& record) {
+      return std::wstring(record.GetFileName()) == name;
+    });
+  };
+  EXPECT_EQ(named(L"entry 1").GetModifyTime64(), 4102444800LL);
+  EXPECT_EQ(named(L"packed.zip").IsCommpressed(), 1);
+  EXPECT_EQ(named(L"entry 8").IsDir(), 1);
+
+  vesk::test::FileNotes notes;
+  int asyncTotal = 0;
+  const std::vector<CVeskHttpFileStatus> page = Finished(
+      files_,
+      files_->GetFileStatusListAsync(L"/Public", 16, 16, &notes, &vesk::test::FileNotes::Record),
+      notes, &asyncTotal);
+  EXPECT_EQ(asyncTotal, 41);
+  ASSERT_EQ(page.size(), 16u);
+  for (std::size_t i = 0; i < page.size(); ++i) ExpectSameStatus(page[i], list[16 + i]);
+}
+
+TEST_F(FileTreeEndToEnd, SearchWithStatusGivesEachHitAsItsStatusDoes) {
+  fs::create_directories(root_ / "Public" / "a" / "b");
+  fs::create_directory(root_ / "Public" / "a" / "Reports");
+  WriteFile(root_ / "Public" / "report 1.txt", 5);
+  WriteFile(root_ / "Public" / "a" / "b" / "REPORT 2.txt", 6);
+  WriteFile(root_ / "Public" / "a" / "other.txt", 7);
+  ASSERT_EQ(
+      files_->SetFileModifyTime64(L"/Public/a/b/REPORT 2.txt", 4102444800LL, nullptr, nullptr),
+      VESK_HTTP_SUCCESS);
+  const std::map<std::wstring, std::wstring> where = {
+      {L"report 1.txt", L"/Public/report 1.txt"},
+      {L"REPORT 2.txt", L"/Public/a/b/REPORT 2.txt"},
+      {L"Reports", L"/Public/a/Reports"}};
+
+  std::vector<CVeskHttpFileStatus> hits;
+  ASSERT_EQ(files_->SearchFileStatus(L"/Public", L"report", 50, nullptr, &hits), VESK_HTTP_SUCCESS);
+  vesk::test::FileNotes notes;
+  int total = 0;
+  const std::vector<CVeskHttpFileStatus> asyncHits =
+      Finished(files_,
+               files_->SearchFileStatusAsync(L"/Public", L"report", 50, &notes,
+                                             &vesk::test::FileNotes::Record),
+               notes, &total);
+  EXPECT_EQ(total, 3);
+  const std::vector<CVeskHttpFileStatus>* both[] = {&hits, &asyncHits};
+  for (const std::vector<CVeskHttpFileStatus>* found : both) {
+    ASSERT_EQ(found->size(), 3u);
+    for (const CVeskHttpFileStatus& hit : *found) {
+      EXPECT_STREQ(hit.GetFilePath(), L"/Public");  // the folder searched
+      const auto at = where.find(hit.GetFileName());
+      ASSERT_NE(at, where.end()) << hit.GetFileName();
+      CVeskHttpFileStatus single;
+      ASSERT_EQ(files_->GetFileStatus(at->second.c_str(), nullptr, &single), VESK_HTTP_SUCCESS);
+      ExpectSameStatus(hit, single);
+      if (at->first == L"REPORT 2.txt") {
+        EXPECT_EQ(hit.GetModifyTime64(), 4102444800LL);
+      }
+    }
+  }
+}
+
 // A device whose copy and move jobs go slowly enough to follow.
 class SlowJobs : public FileTreeEndToEnd {
  protected:
@@ -258,6 +382,12 @@ TEST_F(FileTreeEndToEnd, EveryAsynchronousFormCompletesOnceWithItsOperation) {
       {[&](auto* n) { return files_->CreateFolderAsync(L"/Public", L"n1", n, notify); }, 7},
       {[&](auto* n) { return files_->CreateFolderAsync(folderEntry, L"n2", n, notify); }, 7},
       {[&](auto* n) { return files_->SetFileModifyTimeAsync(L"/Public/f", 5, n, notify); }, 16},
+      {[&](auto* n) {
+         return files_->SetFileModifyTime64Async(L"/Public/f", 4102444800LL, n, notify);
+       },
+       16},
+      {[&](auto* n) { return files_->GetFileStatusListAsync(L"/Public", 0, 5, n, notify); }, 26},
+      {[&](auto* n) { return files_->SearchFileStatusAsync(L"/Public", L"f", 5, n, notify); }, 27},
       {[&](auto* n) { return files_->CopyFileAsync(L"/Public/f", L"/Backup", 1, n, notify); }, 8},
       {[&](auto* n) {
          return files_->CopyFileAsync(CVeskHttpFileEntry(0, 5, L"/Public", L"f"), L"/Backup", 1, n,

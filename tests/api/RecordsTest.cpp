@@ -81,6 +81,29 @@ TEST(Records, CopiesAreIndependent) {
   EXPECT_STREQ(assigned.GetURL(), L"https://x/1");
 }
 
+// The 64-bit time lives beside the time text: each keeps its value whatever is done to the
+// other, and copies carry both.
+TEST(Records, TheStatusTimeAndItsTextAreKeptApart) {
+  CVeskHttpFileStatus status(0, 0, 1, L"", L"", L"a", L"", L"", L"2100/01/01 00:00:00");
+  EXPECT_EQ(status.GetModifyTime64(), 0);
+  status.SetModifyTime64(4102444800LL);
+  EXPECT_STREQ(status.GetMT(), L"2100/01/01 00:00:00");
+  status.SetMT(L"a longer text than the one before it");
+  status.SetMT(L"t");
+  EXPECT_STREQ(status.GetMT(), L"t");
+  EXPECT_EQ(status.GetModifyTime64(), 4102444800LL);
+  CVeskHttpFileStatus copy(status), assigned;
+  assigned = status;
+  status.SetModifyTime64(-1);
+  EXPECT_EQ(status.GetModifyTime64(), -1);
+  EXPECT_EQ(copy.GetModifyTime64(), 4102444800LL);
+  EXPECT_EQ(assigned.GetModifyTime64(), 4102444800LL);
+  EXPECT_STREQ(assigned.GetMT(), L"t");
+  status.SetModifyTime64(0);
+  EXPECT_EQ(status.GetModifyTime64(), 0);
+  EXPECT_STREQ(status.GetMT(), L"t");
+}
+
 TEST(Records, ExportedVectorsHoldRecords) {
   std::vector<CVeskHttpFileEntry> entries;
   entries.push_back(CVeskHttpFileEntry(1, 0, L"/share", L"folder"));
@@ -91,7 +114,9 @@ TEST(Records, ExportedVectorsHoldRecords) {
   EXPECT_STREQ(copy[1].GetFileName(), L"file.txt");
   std::vector<CVeskHttpExtractEntry> extracts(3);
   std::vector<CVeskHttpShareLink> links(2);
-  EXPECT_EQ(extracts.size() + links.size(), 5u);
+  std::vector<CVeskHttpFileStatus> statuses(1);
+  statuses.emplace_back(0, 0, 1, L"", L"", L"b", L"", L"", L"");
+  EXPECT_EQ(extracts.size() + links.size() + statuses.size(), 7u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <tinyxml2.h>
 
+#include <chrono>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -338,7 +339,7 @@ TEST_F(EmulatorTest, BothPortsServeOneDevice) {
 TEST(EmulatorProgramTest, ServesUntilSigterm) {
   EmulatorProgram child({"--port", "0", "--tls-port", "0", "--user", "u", "--password", "p",
                          "--job-rate", "1048576", "--transfer-rate", "1048576", "--drop-after", "0",
-                         "--drop-count", "2"});
+                         "--drop-count", "2", "--latency", "300"});
   ASSERT_TRUE(child.Started());
   // The first line names the plain URL.
   const std::string line = child.ReadLine();
@@ -348,10 +349,12 @@ TEST(EmulatorProgramTest, ServesUntilSigterm) {
   ASSERT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
 
   tinyxml2::XMLDocument document;
+  const auto asked = std::chrono::steady_clock::now();
   const auto* root = XmlRoot(
       PostForm(url + "/cgi-bin/authLogin.cgi", "user=u&pwd=" + Encode(Base64("p")) + "&admin=1"),
       document);
   EXPECT_EQ(ChildText(root, "authPassed"), "1");
+  EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(300));
 
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Wait(), 0);
@@ -369,7 +372,10 @@ TEST(EmulatorProgramTest, RefusesBadFlags) {
                                             {"--transfer-rate", "x"},
                                             {"--drop-after", "-1"},
                                             {"--drop-count", "-1"},
-                                            {"--drop-count"}};
+                                            {"--drop-count"},
+                                            {"--latency", "-5"},
+                                            {"--latency", "3600001"},
+                                            {"--latency"}};
   for (const auto& args : cases) {
     EmulatorProgram child(args);
     ASSERT_TRUE(child.Started());

@@ -24,9 +24,9 @@ namespace vesk {
 static bool operator==(const PathInfoEntry& a, const PathInfoEntry& b) {
   const PathInfoTexts &x = a.Texts(), &y = b.Texts();
   return std::tie(a.name, x.permissionText, a.isFolder, a.isCompressed, a.size, x.modifyTimeText,
-                  x.group, x.owner) == std::tie(b.name, y.permissionText, b.isFolder,
-                                                b.isCompressed, b.size, y.modifyTimeText, y.group,
-                                                y.owner);
+                  x.modifyTime, x.group,
+                  x.owner) == std::tie(b.name, y.permissionText, b.isFolder, b.isCompressed, b.size,
+                                       y.modifyTimeText, y.modifyTime, y.group, y.owner);
 }
 
 static bool operator==(const ExtractListEntry& a, const ExtractListEntry& b) {
@@ -135,6 +135,7 @@ std::string ListingRules(const CGetPathInfoJson& p, int parsed) {
     if (!permission.empty() && permission != L"ReadWrite" && permission != L"ReadOnly" &&
         permission != L"AccessDenied")
       return "an unknown permission text";
+    if (e.Texts().modifyTime < 0) return "a time before 1970";
   }
   return "";
 }

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -627,6 +629,52 @@ TEST(HttpServerTest, DelaysHoldTheHeadThenTheBody) {
   // Lower bounds only: the head waits for the first delay, and arrives well before the body.
   EXPECT_GE(Milliseconds(exchange.headersAt - exchange.start), 290);
   EXPECT_GE(Milliseconds(exchange.bodyAt - exchange.headersAt), 200);
+}
+
+// The reply delay holds every reply on its own connection: several at once take about one
+// delay together, not one after the other; stopping ends a wait at once.
+TEST(HttpServerTest, ReplyDelayHoldsEachReplyOnItsOwnConnection) {
+  constexpr auto kDelay = 500ms;
+  constexpr int kClients = 6;
+  std::promise<void> handled;
+  std::atomic<int> calls{0};
+  Handlers handlers;
+  handlers.onRequest = [&](Request& request) {
+    if (request.Path() == "/stuck" && calls++ == 0) handled.set_value();
+    Response response;
+    response.body = "late";
+    return response;
+  };
+  ServerOptions options;
+  options.replyDelay = kDelay;
+  auto server = StartServer(handlers, options);
+
+  const Exchange one = Perform({Url(*server, "/")});
+  ASSERT_EQ(one.code, CURLE_OK) << one.error;
+  EXPECT_EQ(one.body, "late");
+  EXPECT_GE(Milliseconds(one.headersAt - one.start), 490);
+
+  std::vector<Exchange> exchanges(kClients);
+  std::vector<std::thread> clients;
+  const Clock::time_point start = Clock::now();
+  for (Exchange& exchange : exchanges)
+    clients.emplace_back([&] { exchange = Perform({Url(*server, "/")}); });
+  for (std::thread& client : clients) client.join();
+  // One after the other they would take kClients delays at the least.
+  EXPECT_LT(Clock::now() - start, kClients * kDelay);
+  for (const Exchange& exchange : exchanges) EXPECT_EQ(exchange.body, "late") << exchange.error;
+
+  auto stuck = std::make_unique<Server>(ServerOptions{.replyDelay = 60s}, handlers);
+  ASSERT_TRUE(stuck->Start(nullptr));
+  Exchange waiting;
+  std::thread client([&] { waiting = Perform({Url(*stuck, "/stuck")}); });
+  handled.get_future().wait();
+  const Clock::time_point stopping = Clock::now();
+  stuck->Stop();
+  EXPECT_LT(Clock::now() - stopping, 10s);
+  client.join();
+  EXPECT_NE(waiting.code, CURLE_OK);
+  EXPECT_TRUE(waiting.body.empty());
 }
 
 TEST(HttpServerTest, DestroyingTheServerEndsLongDelays) {

@@ -152,6 +152,8 @@ struct Emulator::Impl {
       words.insert(words.end(), {"--drop-after", std::to_string(faults.dropAfterBytes)});
     if (faults.dropCount >= 0)
       words.insert(words.end(), {"--drop-count", std::to_string(faults.dropCount)});
+    if (options.latency.count() > 0)
+      words.insert(words.end(), {"--latency", std::to_string(options.latency.count())});
     const DeviceAddresses& addresses = options.addresses;
     for (const auto& [flag, value] :
          {std::pair{"--cloud-name", &addresses.cloudName},

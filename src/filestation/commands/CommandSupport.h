@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "VeskHttp.h"
 #include "filestation/FSRequest.h"
@@ -46,15 +47,23 @@ inline void StoreFileEntries(FSRequest& request, CGetPathInfoJson& reply) {
   }
 }
 
-// The status replies of stat and set time: the count, then one record per entry.
-inline void StoreFileStatuses(FSRequest& request, const CGetPathInfoJson& reply) {
+// The status records of a listing reply (stat, set time, and the listings and searches with
+// status): the count, then one record per entry, each in the folder the request names, with
+// every field the entry carries. As with StoreFileEntries, the reply's text goes first and each
+// entry's texts as its record is made.
+inline void StoreFileStatuses(FSRequest& request, CGetPathInfoJson& reply) {
+  request.DiscardReply();
   request.Out().totalCount = reply.total;
   const std::wstring& folder = request.Str(L"folderpath");
-  for (const PathInfoEntry& e : reply.entries) {
+  std::vector<CVeskHttpFileStatus>& records = request.Out().fileStatuses;
+  records.reserve(records.size() + reply.entries.size());
+  for (PathInfoEntry& e : reply.entries) {
     const PathInfoTexts& t = e.Texts();
-    request.Out().fileStatuses.emplace_back(
+    CVeskHttpFileStatus& record = records.emplace_back(
         e.isFolder ? 1 : 0, e.isCompressed ? 1 : 0, e.size, t.permissionText.c_str(),
         folder.c_str(), e.name.c_str(), t.group.c_str(), t.owner.c_str(), t.modifyTimeText.c_str());
+    record.SetModifyTime64(t.modifyTime);
+    e = PathInfoEntry();  // the record holds it all now
   }
 }
 

@@ -1,5 +1,6 @@
 // File status and search.
 #include "filestation/CommandRoutines.h"
+#include "filestation/Commands.h"
 #include "filestation/FSRequest.h"
 #include "filestation/commands/CommandSupport.h"
 
@@ -31,8 +32,15 @@ void RunSearch(FSRequest& r) {
   CGetPathInfoJson reply;
   reply.pattern = r.Str(L"pathName");
   reply.pathInfoFlags = static_cast<int>(r.Int(L"PathInfoFlags"));
-  reply.keepTexts = false;  // the records carry names and sizes only
-  if (ReadListing(r, reply)) StoreFileEntries(r, reply);
+  // A search's entries carry names and sizes only, a search with status everything.
+  const bool statuses = r.Command() == FS_CMD_SEARCH_STATUS;
+  reply.keepTexts = statuses;
+  if (!ReadListing(r, reply)) return;
+  if (statuses) {
+    StoreFileStatuses(r, reply);
+  } else {
+    StoreFileEntries(r, reply);
+  }
 }
 
 }  // namespace vesk

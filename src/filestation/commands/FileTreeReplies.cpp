@@ -167,6 +167,7 @@ bool CGetPathInfoJson::ReadEntry(const EntryMembers& m, bool wildcard, bool& sto
   }
   if ((pathInfoFlags & kPathInfoSize) && !ReadLenientInt64(m.filesize, entry.size)) return false;
   if (timeRead && !readText(m.mt, &PathInfoTexts::modifyTimeText)) return false;
+  if (timeRead && entry.texts) entry.texts->modifyTime = epoch;
   if (pathInfoFlags & kPathInfoCompressed) entry.isCompressed = compressed == 1;
   if ((pathInfoFlags & kPathInfoGroup) && !readText(m.group, &PathInfoTexts::group)) return false;
   if ((pathInfoFlags & kPathInfoOwner) && !readText(m.owner, &PathInfoTexts::owner)) return false;

@@ -14,12 +14,15 @@
 
 namespace vesk {
 
-// The texts a file status reports of an entry.
+// What a file status reports of an entry beyond its name, size and flags: four texts, and the
+// modification time in seconds that comes with the time text.
 struct PathInfoTexts {
   std::wstring permissionText;  // "ReadWrite", "ReadOnly", "AccessDenied", or empty
   std::wstring modifyTimeText;  // the device's own text
   std::wstring group;
   std::wstring owner;
+  // Seconds since 1970 ("epochmt"), read with the time text: 0 when the text is not read.
+  std::int64_t modifyTime = 0;
 };
 
 // One reported entry. Texts are carried whole, whatever their length.
@@ -85,7 +88,8 @@ class CGetPathInfoJson : public ZJsonParserBase {
   int pathType = kPathKindFiles | kPathKindFolders;
   int pathInfoFlags = 0;
   // false: the four texts of an entry (permission, time, group, owner) are checked as the
-  // flags ask, but not kept; for listings that report names and sizes only.
+  // flags ask, but not kept, nor is the time in seconds; for listings that report names and
+  // sizes only.
   bool keepTexts = true;
   std::vector<PathInfoEntry> entries;
 

@@ -1,5 +1,6 @@
 // Share roots and folder listings.
 #include "filestation/CommandRoutines.h"
+#include "filestation/Commands.h"
 #include "filestation/FSRequest.h"
 #include "filestation/commands/CommandSupport.h"
 #include "filestation/commands/FileTreeReplies.h"
@@ -42,8 +43,15 @@ void RunGetList(FSRequest& r) {
   reply.pattern = r.Str(L"pathName");
   reply.pathType = static_cast<int>(r.Int(L"PathType", kPathKindFiles | kPathKindFolders));
   reply.pathInfoFlags = static_cast<int>(r.Int(L"PathInfoFlags"));
-  reply.keepTexts = false;  // a listing's records carry names and sizes only
-  if (ReadListing(r, reply)) StoreFileEntries(r, reply);
+  // A listing's entries carry names and sizes only, a listing with status everything.
+  const bool statuses = r.Command() == FS_CMD_GET_STATUS_LIST;
+  reply.keepTexts = statuses;
+  if (!ReadListing(r, reply)) return;
+  if (statuses) {
+    StoreFileStatuses(r, reply);
+  } else {
+    StoreFileEntries(r, reply);
+  }
 }
 
 }  // namespace vesk

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -54,6 +55,13 @@ TEST_F(FileTree, EveryOperationSendsItsRequest) {
        kUtil + "get_list&sid=S&is_iso=0&list_mode=all&path=%2FPublic&dir=ASC&limit=25"
                "&sort=filename&start=50",
        "", kNoCache},
+      {[](FileStation& s) {
+         s.GetFileStatusList(L"/Public/a b&c", 50, 25, nullptr, nullptr, nullptr);
+       },
+       "GET",
+       kUtil + "get_list&sid=S&is_iso=0&list_mode=all&path=%2FPublic%2Fa%20b%26c&dir=ASC"
+               "&limit=25&sort=filename&start=50",
+       "", kNoCache},
       {[](FileStation& s) { s.GetFileStatus(L"/Public/a.txt", nullptr, nullptr); }, "GET",
        kUtil + "stat&sid=S&path=%2FPublic&file_total=1&file_name=a.txt", "", kNone},
       {[](FileStation& s) { s.GetFileStatus(L"Public\\a.txt", nullptr, nullptr); }, "GET",
@@ -63,6 +71,13 @@ TEST_F(FileTree, EveryOperationSendsItsRequest) {
       {[](FileStation& s) { s.GetFileStatus(L"/Public/", nullptr, nullptr); }, "GET",
        kUtil + "stat&sid=S&path=%2FPublic&file_total=1&file_name=", "", kNone},
       {[](FileStation& s) { s.SearchFile(L"/Public", L"re port", 30, nullptr, nullptr); }, "GET",
+       kUtil +
+           "search&sid=S&keyword=re%20port&source_path=%2FPublic&dir=ASC&limit=30"
+           "&sort=filename&start=0&tovo_user=1&tovo_computer=" +
+           kComputer,
+       "", kNone},
+      {[](FileStation& s) { s.SearchFileStatus(L"/Public", L"re port", 30, nullptr, nullptr); },
+       "GET",
        kUtil +
            "search&sid=S&keyword=re%20port&source_path=%2FPublic&dir=ASC&limit=30"
            "&sort=filename&start=0&tovo_user=1&tovo_computer=" +
@@ -95,8 +110,11 @@ TEST_F(FileTree, EveryOperationSendsItsRequest) {
        "GET",
        kUtil + "stat&sid=S&settime=1&mtime=1700000000&path=%2FPublic&file_total=1&file_name=a.txt",
        "", kNone},
-      {[](FileStation& s) { s.SetFileModifyTime(L"/P/a", -5, nullptr, nullptr); }, "GET",
-       kUtil + "stat&sid=S&settime=1&mtime=-5&path=%2FP&file_total=1&file_name=a", "", kNone},
+      {[](FileStation& s) { s.SetFileModifyTime64(L"/P/a", 253402300799LL, nullptr, nullptr); },
+       "GET", kUtil + "stat&sid=S&settime=1&mtime=253402300799&path=%2FP&file_total=1&file_name=a",
+       "", kNone},
+      {[](FileStation& s) { s.SetFileModifyTime64(L"/P/a", 1, nullptr, nullptr); }, "GET",
+       kUtil + "stat&sid=S&settime=1&mtime=1&path=%2FP&file_total=1&file_name=a", "", kNone},
       {[](FileStation& s) {
          s.CopyFile(L"/Public/a.txt", L"/Backup", 1, nullptr, nullptr, nullptr);
        },
@@ -186,6 +204,15 @@ TEST_F(FileTree, FailedListingsLeaveTheCallersOutputsAlone) {
     CVeskHttpFileStatus status(0, 0, 0, L"kept", L"", L"", L"", L"", L"");
     EXPECT_EQ(station_.GetFileStatus(L"/P/a", nullptr, &status), c.result);
     EXPECT_STREQ(status.GetFolderPermission(), L"kept");
+    device_.Enqueue(c.reply);
+    std::vector<CVeskHttpFileStatus> statuses(1);
+    count = -7;
+    EXPECT_EQ(station_.GetFileStatusList(L"/P", 0, 10, nullptr, &count, &statuses), c.result);
+    EXPECT_EQ(statuses.size(), 1u);
+    EXPECT_EQ(count, -7);
+    device_.Enqueue(c.reply);
+    EXPECT_EQ(station_.SearchFileStatus(L"/P", L"a", 10, nullptr, &statuses), c.result);
+    EXPECT_EQ(statuses.size(), 1u);
   }
 }
 
@@ -205,6 +232,7 @@ TEST_F(FileTree, StatusAndSetTimeFillTheRecord) {
     EXPECT_STREQ(status.GetOwner(), L"admin");
     EXPECT_STREQ(status.GetGroup(), L"users");
     EXPECT_STREQ(status.GetMT(), L"2023-11-14");
+    EXPECT_EQ(status.GetModifyTime64(), 1700000000);
   }
   // A name the device does not report gives success and an empty record.
   device_.Enqueue(JsonReply(twoA));
@@ -219,6 +247,102 @@ TEST_F(FileTree, StatusAndSetTimeFillTheRecord) {
   ASSERT_EQ(station_.SearchFile(L"/Public", L"x", 10, nullptr, &hits), VESK_HTTP_SUCCESS);
   ASSERT_EQ(hits.size(), 2u);
   EXPECT_STREQ(hits[1].GetFilePath(), L"/Public");  // hits carry the searched folder
+}
+
+// A listing or a search with status reads each entry as a status reads its item, all from the
+// one reply: whatever an entry lacks stays empty (no request is made for it), and an entry with
+// a zero time is not listed.
+TEST_F(FileTree, StatusListingsReadEachEntryAsAStatus) {
+  const std::string reply = R"({"status":0,"total":"9","datas":[)" +
+                            Entry("full", 0, "5368709120") +
+                            R"(,{"filename":"bare"},)"
+                            R"({"filename":"untimed","isfolder":1,"mt":"2023-11-14"},)"
+                            R"({"filename":"zero","epochmt":0,"mt":"1970-01-01"},)"
+                            R"({"filename":"late","epochmt":4102444800,"mt":"2100-01-01",)"
+                            R"("iscommpressed":1,"filesize":"7"}]})";
+  struct Expected {
+    std::wstring name;
+    int isDir, compressed;
+    long long size;
+    std::wstring permission, owner, group, time;
+    long long seconds;
+  } expected[] = {
+      {L"full", 0, 0, 5368709120LL, L"ReadWrite", L"admin", L"users", L"2023-11-14", 1700000000},
+      {L"bare", 0, 0, 0, L"", L"", L"", L"", 0},
+      {L"untimed", 1, 0, 0, L"", L"", L"", L"", 0},
+      {L"late", 0, 1, 7, L"", L"", L"", L"2100-01-01", 4102444800LL},
+  };
+  int total = 0;
+  const std::function<int(std::vector<CVeskHttpFileStatus>*)> calls[] = {
+      [&](auto* list) { return station_.GetFileStatusList(L"/P", 0, 10, nullptr, &total, list); },
+      [&](auto* list) { return station_.SearchFileStatus(L"/P", L"e", 10, nullptr, list); },
+  };
+  for (const auto& call : calls) {
+    device_.Enqueue(JsonReply(reply));
+    const std::size_t before = Count();
+    std::vector<CVeskHttpFileStatus> list(1);  // the records go after what it holds
+    ASSERT_EQ(call(&list), VESK_HTTP_SUCCESS);
+    EXPECT_EQ(Count(), before + 1);
+    ASSERT_EQ(list.size(), 1 + std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+      const CVeskHttpFileStatus& got = list[i + 1];
+      const Expected& e = expected[i];
+      EXPECT_EQ(got.GetFileName(), e.name);
+      EXPECT_STREQ(got.GetFilePath(), L"/P");
+      EXPECT_EQ(got.IsDir(), e.isDir) << got.GetFileName();
+      EXPECT_EQ(got.IsCommpressed(), e.compressed) << got.GetFileName();
+      EXPECT_EQ(got.GetFileSize(), e.size) << got.GetFileName();
+      EXPECT_EQ(got.GetFolderPermission(), e.permission) << got.GetFileName();
+      EXPECT_EQ(got.GetOwner(), e.owner) << got.GetFileName();
+      EXPECT_EQ(got.GetGroup(), e.group) << got.GetFileName();
+      EXPECT_EQ(got.GetMT(), e.time) << got.GetFileName();
+      EXPECT_EQ(got.GetModifyTime64(), e.seconds) << got.GetFileName();
+    }
+  }
+  EXPECT_EQ(total, 9);  // the folder's count, not the page's
+}
+
+TEST_F(FileTree, AsynchronousStatusListingsHandTheirRecordsOver) {
+  for (const bool search : {false, true}) {
+    device_.Enqueue(JsonReply(R"({"total":7,"datas":[)" + Entry("a", 0, "3") + "]}"));
+    Notes notes;
+    IVeskHttpFileStationRequestBase* request =
+        search ? station_.SearchFileStatusAsync(L"/P", L"a", 10, &notes, &Notes::Record)
+               : station_.GetFileStatusListAsync(L"/P", 0, 10, &notes, &Notes::Record);
+    ASSERT_NE(request, nullptr);
+    ASSERT_TRUE(notes.WaitForCompletions());
+    EXPECT_EQ(notes.Notes().back().result, VESK_HTTP_SUCCESS);
+    EXPECT_EQ(request->GetTotalCount(), 7);
+    const std::vector<CVeskHttpFileStatus>& records = *request->GetFileStatusList();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_STREQ(records[0].GetOwner(), L"admin");
+    EXPECT_EQ(records[0].GetModifyTime64(), 1700000000);
+    station_.CloseRequest(&request);
+  }
+}
+
+// A time the device does not take is refused before anything is sent, never cut to fit; the
+// int form, which forwards to the 64-bit one, refuses 0 and the times before 1970.
+TEST_F(FileTree, TimesTheDeviceDoesNotTakeAreRefusedUnsent) {
+  for (const long long time : {0LL, -5LL, 253402300800LL, LLONG_MIN, LLONG_MAX}) {
+    CVeskHttpFileStatus status(0, 0, 0, L"kept", L"", L"", L"", L"", L"");
+    EXPECT_EQ(station_.SetFileModifyTime64(L"/P/a", time, nullptr, &status),
+              VESK_HTTP_INVALID_REQUEST)
+        << time;
+    EXPECT_EQ(station_.SetFileModifyTime64Async(L"/P/a", time, nullptr, nullptr), nullptr) << time;
+    if (time >= INT_MIN && time <= INT_MAX) {
+      const int narrow = static_cast<int>(time);
+      EXPECT_EQ(station_.SetFileModifyTime(L"/P/a", narrow, nullptr, &status),
+                VESK_HTTP_INVALID_REQUEST)
+          << time;
+      EXPECT_EQ(station_.SetFileModifyTimeAsync(L"/P/a", narrow, nullptr, nullptr), nullptr)
+          << time;
+    }
+    EXPECT_STREQ(status.GetFolderPermission(), L"kept");
+  }
+  EXPECT_EQ(Count(), 0u);
+  FileStation loggedOut;
+  EXPECT_EQ(loggedOut.SetFileModifyTime64(L"/P/a", 0, nullptr, nullptr), VESK_HTTP_NOT_LOGGED_IN);
 }
 
 TEST_F(FileTree, ChangeRepliesMapToResults) {
@@ -424,6 +548,18 @@ TEST_F(FileTree, EveryAsynchronousFormCompletesOnceWithItsOperation) {
          return s.SetFileModifyTimeAsync(L"/P/a", 1, n, &Notes::Record);
        },
        16},
+      {[](FileStation& s, Notes* n) {
+         return s.SetFileModifyTime64Async(L"/P/a", 4102444800LL, n, &Notes::Record);
+       },
+       16},
+      {[](FileStation& s, Notes* n) {
+         return s.GetFileStatusListAsync(L"/P", 0, 1, n, &Notes::Record);
+       },
+       26},
+      {[](FileStation& s, Notes* n) {
+         return s.SearchFileStatusAsync(L"/P", L"a", 1, n, &Notes::Record);
+       },
+       27},
       {[](FileStation& s, Notes* n) {
          return s.CopyFileAsync(L"/P/a", L"/D", 0, n, &Notes::Record);
        },

@@ -64,6 +64,7 @@ TEST(CGetPathInfoJson, ReadsEveryFieldOfAnEntry) {
   EXPECT_TRUE(e.isCompressed);
   EXPECT_EQ(e.size, 10);
   EXPECT_EQ(e.Texts().modifyTimeText, L"2023/11/14 22:13:20");
+  EXPECT_EQ(e.Texts().modifyTime, 1700000000);
   EXPECT_EQ(e.Texts().permissionText, L"ReadWrite");
   EXPECT_EQ(e.Texts().group, L"users");
   EXPECT_EQ(e.Texts().owner, L"admin");
@@ -135,19 +136,26 @@ TEST(CGetPathInfoJson, TotalAndFilters) {
 }
 
 TEST(CGetPathInfoJson, ValuesOfEveryShape) {
+  const std::wstring kTime = L"2023/11/14 22:13:20";
   struct Case {
     const char* more;
     std::wstring permission;
     long long size;
     std::wstring time;
+    long long seconds;
   } cases[] = {
-      {R"("privilege":755)", L"ReadWrite", 10, L"2023/11/14 22:13:20"},
-      {R"("privilege":500)", L"ReadOnly", 10, L"2023/11/14 22:13:20"},
-      {R"("privilege":100)", L"AccessDenied", 10, L"2023/11/14 22:13:20"},
-      {R"("privilege":"644")", L"ReadWrite", 10, L"2023/11/14 22:13:20"},
-      {R"("privilege":null)", L"", 10, L"2023/11/14 22:13:20"},
-      {R"("filesize":5368709120)", L"ReadWrite", 5368709120LL, L"2023/11/14 22:13:20"},
-      {R"("filesize":"3000000000")", L"ReadWrite", 3000000000LL, L"2023/11/14 22:13:20"},
+      {R"("privilege":755)", L"ReadWrite", 10, kTime, 1700000000},
+      {R"("privilege":500)", L"ReadOnly", 10, kTime, 1700000000},
+      {R"("privilege":100)", L"AccessDenied", 10, kTime, 1700000000},
+      {R"("privilege":"644")", L"ReadWrite", 10, kTime, 1700000000},
+      {R"("privilege":null)", L"", 10, kTime, 1700000000},
+      {R"("filesize":5368709120)", L"ReadWrite", 5368709120LL, kTime, 1700000000},
+      {R"("filesize":"3000000000")", L"ReadWrite", 3000000000LL, kTime, 1700000000},
+      // Times beyond 2038 are read whole, as numbers or as text.
+      {R"("epochmt":253402300799)", L"ReadWrite", 10, kTime, 253402300799LL},
+      {R"("epochmt":"4102444800")", L"ReadWrite", 10, kTime, 4102444800LL},
+      // A time before 1970 is listed, with neither text nor seconds.
+      {R"("epochmt":-5)", L"ReadWrite", 10, L"", 0},
   };
   for (const Case& c : cases) {
     // The later member wins in jsoncpp: "more" overrides the element's defaults.
@@ -156,14 +164,16 @@ TEST(CGetPathInfoJson, ValuesOfEveryShape) {
     EXPECT_EQ(reply.entries[0].Texts().permissionText, c.permission) << c.more;
     EXPECT_EQ(reply.entries[0].size, c.size) << c.more;
     EXPECT_EQ(reply.entries[0].Texts().modifyTimeText, c.time) << c.more;
+    EXPECT_EQ(reply.entries[0].Texts().modifyTime, c.seconds) << c.more;
   }
-  // Without "epochmt" the entry is listed with no time text; without "privilege" with no
+  // Without "epochmt" the entry is listed with no time; without "privilege" with no
   // permission, never one left over from the entry before.
   const auto bare = Parsed(
       Listing("2", {Element("a"), R"({"filename":"b","filesize":1,"mt":"t","isfolder":"1"})"}));
   ASSERT_EQ(bare.entries.size(), 2u);
   EXPECT_EQ(bare.entries[1].Texts().permissionText, L"");
   EXPECT_EQ(bare.entries[1].Texts().modifyTimeText, L"");
+  EXPECT_EQ(bare.entries[1].Texts().modifyTime, 0);
   EXPECT_TRUE(bare.entries[1].isFolder);
 }
 
