@@ -34,6 +34,7 @@ enum FSCommand : int {
   FS_CMD_START_CHUNKED_UPLOAD = 288,
   FS_CMD_CHUNKED_UPLOAD = 289,
   FS_CMD_DELETE_CHUNKED_UPLOAD = 290,
+  FS_CMD_READ_RANGE = 293,
 };
 
 enum SYSCommand : int {

@@ -90,6 +90,7 @@ class Recorder final : public ExchangeHandler {
   long long failReadAt = -1;                // ReadBody fails once this many bytes went out
   long long endBodyAt = -1;                 // ReadBody reports the end once this many went out
   std::size_t refuseReplyAfter = SIZE_MAX;  // OnBodyData refuses once this many arrived
+  std::size_t stopAfterReply = SIZE_MAX;    // ShouldStop says stop once this many arrived
   std::atomic<bool> stop{false};            // ShouldStop's answer
   std::atomic<bool> detached{false};        // set by the test once the handle is gone
 
@@ -122,6 +123,7 @@ class Recorder final : public ExchangeHandler {
     Guard guard(*this);
     received_.append(data, size);
     pieces_.push_back(size);
+    if (received_.size() >= stopAfterReply) stop = true;
     {
       std::lock_guard lock(mutex_);
       ++bodyCalls_;
@@ -426,6 +428,47 @@ TEST_P(TransportContract, SuccessiveExchangesReuseOneConnection) {
   ASSERT_EQ(requests.size(), 3u);
   for (const auto& r : requests) EXPECT_EQ(r.connection, requests[0].connection);
   EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+// A connection serves the next exchange only after one that took its whole reply: an exchange
+// its handler ends before the reply has ended, by refusing data or by asking to stop, closes it,
+// so that the rest of that reply never reaches another exchange.
+TEST_P(TransportContract, AConnectionOutlivesOnlyAnExchangeThatTookItsWholeReply) {
+  const std::string reply = Pattern(4 * 1024 * 1024);
+  const struct {
+    const char* name;
+    std::function<void(Recorder&)> shape;
+    ExchangeEnd end;
+    bool kept;
+  } cases[] = {
+      {"the whole reply taken, piece by piece", [](Recorder&) {}, ExchangeEnd::Completed, true},
+      {"data refused mid-reply", [](Recorder& r) { r.refuseReplyAfter = 0; }, ExchangeEnd::Failed,
+       false},
+      {"a stop asked for mid-reply", [](Recorder& r) { r.stopAfterReply = 1; },
+       ExchangeEnd::Stopped, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.Enqueue({.body = reply});
+    server.SetDefaultReply({.body = "next"});
+    TransportRequest request = Get(server);
+    request.receiveBufferBytes = 64 * 1024;
+    Recorder recorder;
+    c.shape(recorder);
+    Carry(request, recorder);
+    EXPECT_EQ(recorder.End(), c.end);
+    EXPECT_EQ(recorder.Received().size() == reply.size(), c.kept);
+
+    Recorder next;
+    Carry(Get(server), next);
+    EXPECT_EQ(next.End(), ExchangeEnd::Completed);
+    EXPECT_EQ(next.Received(), "next");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].connection == requests[0].connection, c.kept);
+    EXPECT_EQ(server.ConnectionCount(), c.kept ? 1u : 2u);
+  }
 }
 
 // ---- streamed bodies ----
