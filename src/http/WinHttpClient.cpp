@@ -280,6 +280,8 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
     // would corrupt the exchange.
     if (declaredLength && *declaredLength != total) return false;
     request.bodyLength = total;
+    // A body that is only the body part is in memory whole: it goes out with the head.
+    if (!head_.set && !tail_.set && fileMode_ != FileMode::Upload) request.wholeBody = body_.bytes;
   }
 
   // On the caller's thread the exchange has ended, and the completion callback run, when Run
