@@ -363,7 +363,7 @@ void WinHttpClient::OnHeaders(int status, const std::string& rawHeaders) {
   // never lands in the file or the sink.
   writeToFile_ = fileMode_ == FileMode::Download && status == 200;
   toSink_ = fileMode_ == FileMode::Sink && status == 200;
-  if (toSink_) {
+  if (fileMode_ == FileMode::Sink) {
     replyLength_ = ContentLength(rawHeaders);
     replyReceived_ = 0;
   }
@@ -416,7 +416,12 @@ bool WinHttpClient::HandToSink(const char* data, std::size_t size) {
 
 bool WinHttpClient::OnBodyData(const char* data, std::size_t size) {
   if (toSink_) return HandToSink(data, size);
-  if (fileMode_ == FileMode::Sink) return true;  // a refusal's body: not the file, not kept
+  if (fileMode_ == FileMode::Sink) {
+    // A refusal's body is neither the file nor kept: read to its end, so that the connection
+    // serves again, unless it is too long to be a mere error page.
+    replyReceived_ += size;
+    return replyReceived_ <= kMaxRefusedDownloadBody;
+  }
   if (writeToFile_) {
     // Small receives are gathered; a large one goes straight to the file.
     if (pendingWrite_.empty() && size >= kDownloadWrite) return WriteToFile(data, size);

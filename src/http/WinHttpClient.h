@@ -92,7 +92,8 @@ class WinHttpClient final : private platform::ExchangeHandler {
                     VESK_HTTP_PROGRESS_CALLBACK progressCallback,
                     VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
   // A ranged read: the bytes of a 200 reply go to sink as the transport hands them over, at most
-  // limit of them, with a progress report after each piece; any other reply is dropped. The read
+  // limit of them, with a progress report after each piece; any other reply is dropped (and cut
+  // off when it is longer than an error page would be). The read
   // is satisfied once the sink returns 0 or limit bytes went to it. The exchange then goes on
   // only when that was the reply's last byte, so that its connection serves the next one; a
   // reply with bytes left is cut off, and its connection closed.

@@ -664,6 +664,14 @@ TEST_F(Transfers, RangedReadOutcomesAndTheConnectionTheyLeave) {
        VESK_HTTP_BAD_HTTP_STATUS,
        0,
        Connection::Kept},
+      // An error page too long to be one is not read to its end.
+      {"a refusal of many megabytes",
+       {.status = 500, .body = big},
+       -1,
+       {},
+       VESK_HTTP_BAD_HTTP_STATUS,
+       0,
+       Connection::Closed},
       // A read cut short is never a success, and says how far it got.
       {"the connection cut after some bytes",
        {.body = small, .declaredLength = 9000},
