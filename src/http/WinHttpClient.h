@@ -93,10 +93,10 @@ class WinHttpClient final : private platform::ExchangeHandler {
                     VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
   // A ranged read: the bytes of a 200 reply go to sink as the transport hands them over, at most
   // limit of them, with a progress report after each piece; any other reply is dropped (and cut
-  // off when it is longer than an error page would be). The read
-  // is satisfied once the sink returns 0 or limit bytes went to it. The exchange then goes on
-  // only when that was the reply's last byte, so that its connection serves the next one; a
-  // reply with bytes left is cut off, and its connection closed.
+  // off when it is longer than an error page would be). The read is satisfied once the sink
+  // returns 0 or limit bytes went to it. The exchange then goes on only when that was the
+  // reply's last byte, so that its connection serves the next one; a reply with bytes left is
+  // cut off, and its connection closed.
   bool SendToSink(std::wstring_view verb, VESK_HTTP_DATA_SINK sink, void* sinkContext,
                   std::uint64_t limit, void* context, HttpCompletion completion,
                   void* progressContext, VESK_HTTP_PROGRESS_CALLBACK progressCallback,
