@@ -1,5 +1,6 @@
 // Chunked upload: the device keeps a partial upload under an id between attempts; each
-// attempt asks how much it holds and sends the rest of the local file.
+// attempt asks how much it holds and sends the rest of the file, read from a local file or
+// through the caller's reader.
 #include "filestation/CommandRoutines.h"
 #include "filestation/commands/CommandSupport.h"
 #include "filestation/commands/TransferReplies.h"
