@@ -692,10 +692,13 @@ struct WinExchange {
     const DWORD total = hasBody && bodyLength <= 0xFFFFFFFFull
                             ? static_cast<DWORD>(bodyLength)
                             : WINHTTP_IGNORE_REQUEST_TOTAL_LENGTH;
-    // A body in memory goes out with the request itself, in the same write as the head.
+    // A body in memory goes out with the request itself, in the same write as the head. Not
+    // where the certificate is checked: WinHTTP may be under way with the request when the
+    // check refuses the connection, and the body (a password, say) must not have gone with it.
     void* optional = WINHTTP_NO_REQUEST_DATA;
     DWORD optionalLength = 0;
-    if (hasBody && base.wholeBody && bodyLength <= 0xFFFFFFFFull) {
+    const bool checked = secure && (!certificatePin.empty() || verifyCertificate);
+    if (hasBody && base.wholeBody && bodyLength <= 0xFFFFFFFFull && !checked) {
       optional = const_cast<char*>(base.wholeBody->data());
       optionalLength = static_cast<DWORD>(bodyLength);
     }
