@@ -24,6 +24,10 @@
 //                          resident memory of the library's transfers above idle; and, for
 //                          reference without a ratio, the curl program sending the same request
 //                          (a process and a connection of its own for each transfer)
+//   ranged-read            1 000 synchronous ReadFileRange of 64 KiB at random offsets of a file
+//                          of the transfer size, against raw libcurl with a reused handle posting
+//                          the download form with the same offsets, checking the status and
+//                          stopping after 64 KiB (reads a second)
 //
 // Every transfer writes a file that does not exist yet: each side's output of the previous
 // round (the local download, the device's copy of an upload) is removed before its timer
@@ -842,6 +846,102 @@ void Transfers(const Setup& s, const Options& o) {
   server.CloseFileStation(&files);
 }
 
+// ---- ranged reads ----
+
+constexpr long long kRangedReadBytes = 64 * 1024;
+
+// What one ranged read took, for either side.
+struct RangeTaken {
+  long long bytes = 0;
+  CURL* easy = nullptr;  // the baseline's handle, whose status it checks
+  bool refused = false;
+};
+
+int TakeRange(void* user, const char*, long long size) {
+  static_cast<RangeTaken*>(user)->bytes += size;
+  return 1;
+}
+
+// The baseline's write callback: only a 200 reply counts, and the read stops after its length.
+size_t TakeRangeRaw(char*, size_t size, size_t count, void* user) {
+  auto& taken = *static_cast<RangeTaken*>(user);
+  if (taken.bytes == 0) {
+    long status = 0;
+    curl_easy_getinfo(taken.easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 200) {
+      taken.refused = true;
+      return 0;
+    }
+  }
+  const long long wanted =
+      std::min<long long>(static_cast<long long>(size * count), kRangedReadBytes - taken.bytes);
+  taken.bytes += wanted;
+  return taken.bytes < kRangedReadBytes ? size * count : 0;  // 0 ends the transfer here
+}
+
+void RangedRead(const Setup& s, const Options& o) {
+  constexpr int kReads = 1000;
+  const fs::path file = s.base / "root" / "Public" / "ranged.bin";
+  const std::uint64_t size = std::max<std::uint64_t>(o.bytes, kRangedReadBytes);
+  WriteFile(file, size);
+  // The same random offsets for both sides.
+  std::vector<long long> offsets(kReads);
+  std::uint64_t state = 0x9E3779B97F4A7C15ULL;
+  for (long long& offset : offsets) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    offset = static_cast<long long>(state % (size - kRangedReadBytes + 1));
+  }
+
+  CVeskHttpServer server(CVeskHttpServerInfo(L"127.0.0.1", L"admin", L"admin", 0, L""));
+  server.SetFileStationPortNum(s.port);
+  if (server.Login(VESK_HTTP_STATION_FILE_STATION) != VESK_HTTP_SUCCESS) Die("library login");
+  IVeskHttpFileStation* files = server.OpenFileStation();
+  const auto library = [&] {
+    const auto start = Clock::now();
+    for (const long long offset : offsets) {
+      RangeTaken taken;
+      long long read = 0;
+      if (files->ReadFileRange(L"/Public/ranged.bin", offset, kRangedReadBytes, nullptr, &taken,
+                               &TakeRange, nullptr, &read) != VESK_HTTP_SUCCESS ||
+          read != kRangedReadBytes || taken.bytes != kRangedReadBytes)
+        Die("ReadFileRange");
+    }
+    return kReads / Seconds(Clock::now() - start);
+  };
+
+  CURL* easy = curl_easy_init();
+  const std::string url = s.Url(false) + "utilRequest.cgi?func=download&sid=" + s.sid;
+  curl_slist* headers =
+      curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded; charset=UTF-8");
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &TakeRangeRaw);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  std::string form;
+  const auto baseline = [&] {
+    const auto start = Clock::now();
+    for (const long long offset : offsets) {
+      form = "isfolder=0&source_total=1&source_path=%2FPublic&source_file=ranged.bin";
+      if (offset != 0) form += "&offset=" + std::to_string(offset);
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, form.c_str());
+      RangeTaken taken{.easy = easy};
+      curl_easy_setopt(easy, CURLOPT_WRITEDATA, &taken);
+      const CURLcode result = curl_easy_perform(easy);
+      // A read stopped after its length ends as a write error; one whose reply ended with it, as
+      // a success.
+      if ((result != CURLE_OK && result != CURLE_WRITE_ERROR) || taken.refused ||
+          taken.bytes != kRangedReadBytes)
+        Die("raw ranged read");
+    }
+    return kReads / Seconds(Clock::now() - start);
+  };
+  Compare("ranged-read", "reads/s", o.rounds, library, baseline);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(easy);
+  server.CloseFileStation(&files);
+  fs::remove(file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -895,6 +995,7 @@ int main(int argc, char** argv) {
     if (wanted("parse-list")) ParseList(o);
     if (wanted("list-100k")) List100k(s, o);
     if (wanted("upload-1g") || wanted("download-1g")) Transfers(s, o);
+    if (wanted("ranged-read")) RangedRead(s, o);
   }
   curl_global_cleanup();
   return 0;

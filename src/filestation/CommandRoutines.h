@@ -31,11 +31,13 @@ void RunSetModifyTime(FSRequest& request);
 void RunCopy(FSRequest& request);
 void RunMove(FSRequest& request);
 
-// Whole-file upload and download, streamed through the local file.
+// Whole-file upload (from a local file or the caller's reader) and download, streamed; and
+// ranged reads into the caller's sink.
 void RunUpload(FSRequest& request);
 void RunDownload(FSRequest& request);
+void RunReadRange(FSRequest& request);
 
-// Chunked upload: start, one attempt, delete.
+// Chunked upload (from a local file or the caller's reader): start, one attempt, delete.
 void RunStartChunkedUpload(FSRequest& request);
 void RunChunkedUpload(FSRequest& request);
 void RunDeleteChunkedUpload(FSRequest& request);

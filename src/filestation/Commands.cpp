@@ -7,6 +7,7 @@
 namespace vesk {
 
 int FileStationOperationOf(int command) {
+  if (command == FS_CMD_READ_RANGE) return VESK_HTTP_OP_READ_FILE_RANGE;
   // Indexed by command - FS_CMD_LOGIN.
   static constexpr std::array<int, 36> kOperations = {
       VESK_HTTP_OP_NONE,                        // 257 login

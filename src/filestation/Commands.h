@@ -36,6 +36,7 @@ enum FSCommand : int {
   FS_CMD_DELETE_CHUNKED_UPLOAD = 290,
   FS_CMD_GET_STATUS_LIST = 291,  // get_list, read into status records
   FS_CMD_SEARCH_STATUS = 292,    // search, read into status records
+  FS_CMD_READ_RANGE = 293,
 };
 
 enum SYSCommand : int {

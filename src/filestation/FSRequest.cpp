@@ -78,6 +78,9 @@ void FSRequest::Execute() {
     case FS_CMD_DOWNLOAD:
       RunDownload(*this);
       break;
+    case FS_CMD_READ_RANGE:
+      RunReadRange(*this);
+      break;
     case FS_CMD_START_CHUNKED_UPLOAD:
       RunStartChunkedUpload(*this);
       break;

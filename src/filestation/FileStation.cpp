@@ -584,6 +584,46 @@ std::pair<std::wstring, std::wstring> EntrySource(const CVeskHttpFileEntry& entr
   return {entry.GetFilePath(), entry.GetFileName()};
 }
 
+// A ranged read: a device file, where to start and how much to read (negative: to the end).
+// Its routine checks them, so that both forms refuse alike.
+void FillReadRange(FSRequestDescriptor& d, const wchar_t* devicePath, long long offset,
+                   long long length, VESK_HTTP_DATA_SINK sink) {
+  auto [folder, name] = SplitDevicePath(Text(devicePath));
+  d.stringParams[L"downloadfilepath"] = std::move(folder);
+  d.stringParams[L"downloadfilename"] = std::move(name);
+  d.intParams[L"downloadOffset"] = offset;
+  d.intParams[L"length"] = length;
+  d.dataSink = sink;
+}
+
+// An upload from the caller's reader: the upload of a local file, with the reader and the size
+// in the file's place. Its routine checks them.
+void FillUploadFromReader(FSRequestDescriptor& d, const wchar_t* deviceFolder,
+                          const wchar_t* fileName, long long size, VESK_HTTP_DATA_SOURCE reader) {
+  d.stringParams[L"destpath"] = Text(deviceFolder);
+  d.stringParams[L"destfilename"] = Text(fileName);
+  d.intParams[L"overwrite"] = 1;
+  d.intParams[L"fromReader"] = 1;
+  d.intParams[L"fileSize"] = size;
+  d.dataSource = reader;
+}
+
+// A chunked upload's attempt from the caller's reader, which names the file's time; the
+// device gives the file the name it is sent under.
+void FillChunkedUploadFromReader(FSRequestDescriptor& d, const wchar_t* deviceFolder,
+                                 const wchar_t* fileName, const wchar_t* uploadId,
+                                 const wchar_t* tempFolder, long long size, long long modifyTime,
+                                 VESK_HTTP_DATA_SOURCE reader) {
+  FillChunkDelete(d, uploadId, tempFolder);
+  d.stringParams[L"UploadDestFilePath"] = Text(deviceFolder);
+  d.stringParams[L"UploadDestFileName"] = Text(fileName);
+  d.intParams[L"overwrite"] = 1;
+  d.intParams[L"fromReader"] = 1;
+  d.intParams[L"fileSize"] = size;
+  d.intParams[L"modifyTime"] = modifyTime;
+  d.dataSource = reader;
+}
+
 }  // namespace
 
 VESK_HTTP_RESULT FileStation::UploadFile(const wchar_t* localPath, const wchar_t* deviceFolder,
@@ -1038,47 +1078,78 @@ VESK_HTTP_RESULT FileStation::GetThumbnailURL(const wchar_t* filePath, std::wstr
 }
 
 // ---- ranged reads (since 1.1) ----
-// TODO(1.1): not built yet.
 
-VESK_HTTP_RESULT FileStation::ReadFileRange(const wchar_t*, long long, long long, int*, void*,
-                                            VESK_HTTP_DATA_SINK, VESK_HTTP_PROGRESS_CALLBACK,
-                                            long long*) {
-  return VESK_HTTP_INVALID_REQUEST;
+VESK_HTTP_RESULT FileStation::ReadFileRange(const wchar_t* devicePath, long long offset,
+                                            long long length, int* cancelFlag, void* userData,
+                                            VESK_HTTP_DATA_SINK sink,
+                                            VESK_HTTP_PROGRESS_CALLBACK progress,
+                                            long long* bytesRead) {
+  if (bytesRead) *bytesRead = 0;
+  if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
+  return Guarded([&] {
+    FSRequestDescriptor d = DescribeWithSid(FS_CMD_READ_RANGE, false);
+    d.userData = userData;
+    d.progressCallback = progress;
+    FillReadRange(d, devicePath, offset, length, sink);
+    // The count is the caller's whatever the result: a read cut short says how far it got.
+    return requests_.RunSyncReadingAlways(std::move(d), cancelFlag, [&](FSRequest& r) {
+      if (bytesRead) *bytesRead = r.Out().bytesRead;
+    });
+  });
 }
 
-VESK_HTTP_REQUEST FileStation::ReadFileRangeAsync(const wchar_t*, long long, long long, void*,
-                                                  VESK_HTTP_DATA_SINK, VESK_HTTP_NOTIFY_CALLBACK) {
-  return nullptr;
+VESK_HTTP_REQUEST FileStation::ReadFileRangeAsync(const wchar_t* devicePath, long long offset,
+                                                  long long length, void* userData,
+                                                  VESK_HTTP_DATA_SINK sink,
+                                                  VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_READ_RANGE, userData, notify,
+               [&](FSRequestDescriptor& d) { FillReadRange(d, devicePath, offset, length, sink); });
 }
 
 // ---- uploads from the caller's reader (since 1.1) ----
-// TODO(1.1): not built yet.
 
-VESK_HTTP_RESULT FileStation::UploadFromReader(const wchar_t*, const wchar_t*, long long, int*,
-                                               void*, VESK_HTTP_DATA_SOURCE,
-                                               VESK_HTTP_PROGRESS_CALLBACK) {
-  return VESK_HTTP_INVALID_REQUEST;
+VESK_HTTP_RESULT FileStation::UploadFromReader(const wchar_t* deviceFolder, const wchar_t* fileName,
+                                               long long size, int* cancelFlag, void* userData,
+                                               VESK_HTTP_DATA_SOURCE reader,
+                                               VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return Sync(
+      FS_CMD_UPLOAD, cancelFlag,
+      [&](FSRequestDescriptor& d) {
+        FillUploadFromReader(d, deviceFolder, fileName, size, reader);
+      },
+      kNoOutputs, userData, progress);
 }
 
-VESK_HTTP_RESULT FileStation::ChunkedUploadFromReader(const wchar_t*, const wchar_t*,
-                                                      const wchar_t*, const wchar_t*, long long,
-                                                      long long, int*, void*, VESK_HTTP_DATA_SOURCE,
-                                                      VESK_HTTP_PROGRESS_CALLBACK) {
-  return VESK_HTTP_INVALID_REQUEST;
+VESK_HTTP_RESULT FileStation::ChunkedUploadFromReader(
+    const wchar_t* deviceFolder, const wchar_t* fileName, const wchar_t* uploadId,
+    const wchar_t* tempFolder, long long size, long long modifyTime, int* cancelFlag,
+    void* userData, VESK_HTTP_DATA_SOURCE reader, VESK_HTTP_PROGRESS_CALLBACK progress) {
+  return Sync(
+      FS_CMD_CHUNKED_UPLOAD, cancelFlag,
+      [&](FSRequestDescriptor& d) {
+        FillChunkedUploadFromReader(d, deviceFolder, fileName, uploadId, tempFolder, size,
+                                    modifyTime, reader);
+      },
+      kNoOutputs, userData, progress);
 }
 
-VESK_HTTP_REQUEST FileStation::UploadFromReaderAsync(const wchar_t*, const wchar_t*, long long,
-                                                     void*, VESK_HTTP_DATA_SOURCE,
-                                                     VESK_HTTP_NOTIFY_CALLBACK) {
-  return nullptr;
+VESK_HTTP_REQUEST FileStation::UploadFromReaderAsync(const wchar_t* deviceFolder,
+                                                     const wchar_t* fileName, long long size,
+                                                     void* userData, VESK_HTTP_DATA_SOURCE reader,
+                                                     VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_UPLOAD, userData, notify, [&](FSRequestDescriptor& d) {
+    FillUploadFromReader(d, deviceFolder, fileName, size, reader);
+  });
 }
 
-VESK_HTTP_REQUEST FileStation::ChunkedUploadFromReaderAsync(const wchar_t*, const wchar_t*,
-                                                            const wchar_t*, const wchar_t*,
-                                                            long long, long long, void*,
-                                                            VESK_HTTP_DATA_SOURCE,
-                                                            VESK_HTTP_NOTIFY_CALLBACK) {
-  return nullptr;
+VESK_HTTP_REQUEST FileStation::ChunkedUploadFromReaderAsync(
+    const wchar_t* deviceFolder, const wchar_t* fileName, const wchar_t* uploadId,
+    const wchar_t* tempFolder, long long size, long long modifyTime, void* userData,
+    VESK_HTTP_DATA_SOURCE reader, VESK_HTTP_NOTIFY_CALLBACK notify) {
+  return Async(FS_CMD_CHUNKED_UPLOAD, userData, notify, [&](FSRequestDescriptor& d) {
+    FillChunkedUploadFromReader(d, deviceFolder, fileName, uploadId, tempFolder, size, modifyTime,
+                                reader);
+  });
 }
 
 }  // namespace vesk

@@ -25,6 +25,8 @@ RequestCore::RequestCore(RequestDescriptor d)
       progressCallback_(d.progressCallback),
       notifyCallback_(d.notifyCallback),
       systemNotifyCallback_(d.systemNotifyCallback),
+      dataSource_(d.dataSource),
+      dataSink_(d.dataSink),
       // The part of every URL before the path, and the agent, in UTF-8 once.
       baseUrl_((ssl_ == 1 ? "https://" : "http://") + ToUtf8(host_) + ":" + std::to_string(port_) +
                "/cgi-bin/"),
@@ -322,6 +324,8 @@ bool RequestCore::Conclude(WinHttpClient& client, bool sent) {
 bool RequestCore::CallWithFile(const HttpCall& call, const FileTransfer& transfer) {
   WinHttpClient client(Url(call.path), cancelFlagPtr_, false);
   const bool upload = !transfer.head.empty() || !transfer.tail.empty();
+  exchangeDone_ = false;
+  bool sent;
   if (upload) {
     // A resume offset past the end makes this length disagree with what the client would
     // send, and the client then refuses to start the exchange.
@@ -331,18 +335,36 @@ bool RequestCore::CallWithFile(const HttpCall& call, const FileTransfer& transfe
     client.SetHeadPart(transfer.head);
     client.SetTailPart(transfer.tail);
     client.SetFileBytesSent(transfer.resumeOffset);
+    sent =
+        client.SendWithSource(L"POST", transfer.source, transfer.sourceContext, transfer.fileSize,
+                              this, &OnExchangeDone, userData_, progressCallback_, notifyCallback_);
   } else {
     Configure(client, call.headers, call.body.size());
     if (!call.body.empty()) client.SetBodyPart(call.body);
     client.SetFileBytesReceived(transfer.resumeOffset);
+    sent = client.SendWithFile(L"POST", transfer.file, this, &OnExchangeDone, userData_,
+                               progressCallback_, notifyCallback_);
   }
-  exchangeDone_ = false;
-  const bool sent =
-      client.SendWithFile(L"POST", transfer.file, transfer.fileSize, this, &OnExchangeDone,
-                          userData_, progressCallback_, notifyCallback_);
   if (Conclude(client, sent)) return true;
   if (client.LocalFileFailed()) result_ = VESK_HTTP_INVALID_REQUEST;
   return false;
+}
+
+bool RequestCore::CallToSink(const HttpCall& call, const SinkTransfer& transfer,
+                             std::uint64_t& delivered) {
+  WinHttpClient client(Url(call.path), cancelFlagPtr_, false);
+  Configure(client, call.headers, call.body.size());
+  if (call.post && !call.body.empty()) client.SetBodyPart(call.body);
+  client.SetFileBytesReceived(transfer.offset);
+  exchangeDone_ = false;
+  const bool sent = client.SendToSink(call.post ? L"POST" : L"GET", transfer.sink, transfer.context,
+                                      transfer.limit, this, &OnExchangeDone, userData_,
+                                      progressCallback_, notifyCallback_);
+  delivered = client.BytesToSink();
+  // Only a 200 reply reaches the sink, so a satisfied read has its status; the rest of the
+  // reply, cut off or not, is of no matter.
+  if (sent && exchangeDone_ && client.SinkSatisfied()) return true;
+  return Conclude(client, sent);
 }
 
 bool RequestCore::Call(const HttpCall& call) {

@@ -49,6 +49,8 @@ struct RequestDescriptor {
   VESK_HTTP_PROGRESS_CALLBACK progressCallback = nullptr;           // synchronous file service
   VESK_HTTP_NOTIFY_CALLBACK notifyCallback = nullptr;               // asynchronous file service
   VESK_HTTP_SYSTEM_NOTIFY_CALLBACK systemNotifyCallback = nullptr;  // asynchronous system
+  VESK_HTTP_DATA_SOURCE dataSource = nullptr;  // an upload from the caller's reader
+  VESK_HTTP_DATA_SINK dataSink = nullptr;      // a ranged read's sink
 };
 
 // The extra request headers of an exchange.
@@ -64,15 +66,27 @@ enum class RequestHeaders {
 // line, without the two leading hyphens the standard form adds: the device expects that.
 inline constexpr char kMultipartBoundary[] = "----------gL6GI3KM7cH2Ij5ae0Ef1gL6ei4Ef1";
 
-// A local file that travels inside an exchange: sent between an upload's multipart head and
-// tail, or, with neither, written from a download's reply.
+// A file that travels inside an exchange: its bytes sent between an upload's multipart head and
+// tail, read through a data source; or, with neither, a download's reply written into a local
+// file.
 struct FileTransfer {
-  platform::LocalFile* file = nullptr;  // open, and positioned at the first byte to send or
-                                        // where the reply's first byte belongs
+  VESK_HTTP_DATA_SOURCE source = nullptr;  // an upload's bytes, read at offsets of the file
+  void* sourceContext = nullptr;
+  platform::LocalFile* file = nullptr;  // a download's file, open and positioned where the
+                                        // reply's first byte belongs
   std::uint64_t fileSize = 0;           // an upload's whole file size; 0 for a download
   std::uint64_t resumeOffset = 0;       // bytes the device already holds (upload) or the local
                                         // file already holds (download); progress counts from it
   std::string head, tail;               // an upload's multipart pieces
+};
+
+// Where a ranged read's bytes go: at most `limit` bytes of a 200 reply to sink(context, ...),
+// the reply's first byte being byte `offset` of the file (progress counts from it).
+struct SinkTransfer {
+  VESK_HTTP_DATA_SINK sink = nullptr;
+  void* context = nullptr;
+  std::uint64_t offset = 0;
+  std::uint64_t limit = 0;
 };
 
 // One exchange of a command routine.
@@ -153,11 +167,16 @@ class RequestCore : private PoolJob {
   // which ReplyText() then holds; otherwise the result is set (100 when no status arrived or
   // the reply was cut short, 101 for another status) and false is returned.
   bool Call(const HttpCall& call);
-  // One exchange carrying a local file (see FileTransfer), with the outcome of Call; a local
-  // file that cannot be read or written during the exchange gives VESK_HTTP_INVALID_REQUEST.
-  // A download's ReplyText() is empty. The progress callbacks of the request are reported to
-  // after every piece of the file.
+  // One exchange carrying a file (see FileTransfer), with the outcome of Call; a source that
+  // cannot be read, or a local file that cannot be written, during the exchange gives
+  // VESK_HTTP_INVALID_REQUEST. A download's ReplyText() is empty. The progress callbacks of the
+  // request are reported to after every piece of the file.
   bool CallWithFile(const HttpCall& call, const FileTransfer& transfer);
+  // One exchange whose 200 reply goes to a sink (see SinkTransfer), with the outcome of Call,
+  // but that a read the sink stopped, or that took its limit, has succeeded whatever became of
+  // the rest of the reply. `delivered` receives the bytes handed to the sink, whatever the
+  // outcome; the progress callbacks are reported to after every piece.
+  bool CallToSink(const HttpCall& call, const SinkTransfer& transfer, std::uint64_t& delivered);
   const std::string& ReplyText() const { return replyText_; }
   // Frees the reply's text once it has been read.
   void DiscardReply() { std::string().swap(replyText_); }
@@ -171,6 +190,8 @@ class RequestCore : private PoolJob {
   void* UserData() const { return userData_; }
   VESK_HTTP_PROGRESS_CALLBACK ProgressCallback() const { return progressCallback_; }
   VESK_HTTP_NOTIFY_CALLBACK NotifyCallback() const { return notifyCallback_; }
+  VESK_HTTP_DATA_SOURCE DataSource() const { return dataSource_; }
+  VESK_HTTP_DATA_SINK DataSink() const { return dataSink_; }
 
  protected:
   virtual void ExecuteCommand() = 0;
@@ -208,6 +229,8 @@ class RequestCore : private PoolJob {
   const VESK_HTTP_PROGRESS_CALLBACK progressCallback_;
   const VESK_HTTP_NOTIFY_CALLBACK notifyCallback_;
   const VESK_HTTP_SYSTEM_NOTIFY_CALLBACK systemNotifyCallback_;
+  const VESK_HTTP_DATA_SOURCE dataSource_;
+  const VESK_HTTP_DATA_SINK dataSink_;
 
   const std::string baseUrl_;  // "http(s)://host:port/cgi-bin/"
   const std::string agentUtf8_;

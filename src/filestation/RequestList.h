@@ -83,6 +83,18 @@ class RequestList {
     return result;
   }
 
+  // The same, with readOutputs called whatever the result: for outputs that tell how far a
+  // request got before it failed.
+  template <typename ReadOutputs>
+  int RunSyncReadingAlways(RequestDescriptor descriptor, int* cancelFlag,
+                           ReadOutputs&& readOutputs) {
+    Request* request = Add(std::make_unique<Request>(std::move(descriptor)));
+    const int result = request->Start(cancelFlag);
+    readOutputs(*request);
+    Take(request);  // destroyed here, outside the lock
+    return result;
+  }
+
   // Starts a request on its own worker and hands it to the caller; nullptr when the worker
   // cannot start.
   Request* RunAsync(RequestDescriptor descriptor) {

@@ -25,6 +25,8 @@ constexpr std::size_t kMaxRefusedDownloadBody = 1u << 20;
 // large writes cost far less than many small ones, for under a megabyte of memory.
 constexpr std::size_t kDownloadReceive = 512u << 10;
 constexpr std::size_t kDownloadWrite = 256u << 10;
+// The smallest receive a ranged read asks for: libcurl's own default.
+constexpr std::size_t kSmallestReceive = 16u << 10;
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -164,21 +166,51 @@ bool WinHttpClient::Send(std::wstring_view verb, void* context, HttpCompletion c
   return true;
 }
 
-bool WinHttpClient::SendWithFile(std::wstring_view verb, platform::LocalFile* file,
-                                 std::uint64_t fileSize, void* context, HttpCompletion completion,
-                                 void* progressContext,
-                                 VESK_HTTP_PROGRESS_CALLBACK progressCallback,
-                                 VESK_HTTP_NOTIFY_CALLBACK notifyCallback) {
-  completion_ = completion;
-  completionContext_ = context;
-  if (!file || !file->IsOpen()) return FailSend();
-  const auto position = file->Position();
-  if (!position) return FailSend();
-  fileMode_ = true;
-  file_ = file;
+bool WinHttpClient::SendWithSource(std::wstring_view verb, VESK_HTTP_DATA_SOURCE source,
+                                   void* sourceContext, std::uint64_t fileSize, void* context,
+                                   HttpCompletion completion, void* progressContext,
+                                   VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                                   VESK_HTTP_NOTIFY_CALLBACK notifyCallback) {
+  source_ = source;
+  sourceContext_ = sourceContext;
   fileSize_ = fileSize;
   startFileBytesSent_ = fileBytesSent_;
-  startFilePosition_ = *position;
+  // The file's bytes travel only between a head and a tail.
+  const bool usable = source && head_.set;
+  return StartFileExchange(verb, usable ? FileMode::Upload : FileMode::None, context, completion,
+                           progressContext, progressCallback, notifyCallback);
+}
+
+bool WinHttpClient::SendWithFile(std::wstring_view verb, platform::LocalFile* file, void* context,
+                                 HttpCompletion completion, void* progressContext,
+                                 VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                                 VESK_HTTP_NOTIFY_CALLBACK notifyCallback) {
+  file_ = file;
+  const bool usable = file && file->IsOpen() && !head_.set && !tail_.set;
+  return StartFileExchange(verb, usable ? FileMode::Download : FileMode::None, context, completion,
+                           progressContext, progressCallback, notifyCallback);
+}
+
+bool WinHttpClient::SendToSink(std::wstring_view verb, VESK_HTTP_DATA_SINK sink, void* sinkContext,
+                               std::uint64_t limit, void* context, HttpCompletion completion,
+                               void* progressContext, VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                               VESK_HTTP_NOTIFY_CALLBACK notifyCallback) {
+  sink_ = sink;
+  sinkContext_ = sinkContext;
+  sinkLimit_ = limit;
+  const bool usable = sink && !head_.set && !tail_.set;
+  return StartFileExchange(verb, usable ? FileMode::Sink : FileMode::None, context, completion,
+                           progressContext, progressCallback, notifyCallback);
+}
+
+bool WinHttpClient::StartFileExchange(std::wstring_view verb, FileMode mode, void* context,
+                                      HttpCompletion completion, void* progressContext,
+                                      VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                                      VESK_HTTP_NOTIFY_CALLBACK notifyCallback) {
+  completion_ = completion;
+  completionContext_ = context;
+  if (mode == FileMode::None) return FailSend();  // nothing for the file's bytes to travel by
+  fileMode_ = mode;
   progressContext_ = progressContext;
   progressCallback_ = progressCallback;
   notifyCallback_ = notifyCallback;
@@ -233,9 +265,14 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
   if (!headersValid) return false;
   for (const auto& [name, value] : headers) request.headers.push_back(name + ": " + value);
 
-  if (fileMode_ && !head_.set && !tail_.set) request.receiveBufferBytes = kDownloadReceive;
+  if (fileMode_ == FileMode::Download) request.receiveBufferBytes = kDownloadReceive;
+  // A ranged read receives in pieces of about its length (within the download's bounds): a
+  // short read then takes few bytes from the connection that it would only throw away.
+  if (fileMode_ == FileMode::Sink)
+    request.receiveBufferBytes = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(sinkLimit_, kSmallestReceive, kDownloadReceive));
   if (method == "POST") {
-    const bool upload = fileMode_ && head_.set;
+    const bool upload = fileMode_ == FileMode::Upload;
     if (upload && fileBytesSent_ > fileSize_) return false;  // resume offset past the end
     const std::uint64_t total = body_.bytes.size() + head_.bytes.size() + tail_.bytes.size() +
                                 (upload ? fileSize_ - fileBytesSent_ : 0);
@@ -243,6 +280,8 @@ bool WinHttpClient::StartExchange(std::wstring_view verb) {
     // would corrupt the exchange.
     if (declaredLength && *declaredLength != total) return false;
     request.bodyLength = total;
+    // A body that is only the body part is in memory whole: it goes out with the head.
+    if (!head_.set && !tail_.set && fileMode_ != FileMode::Upload) request.wholeBody = body_.bytes;
   }
 
   // On the caller's thread the exchange has ended, and the completion callback run, when Run
@@ -285,13 +324,20 @@ long long WinHttpClient::ReadBody(char* buffer, std::size_t max) {
   };
   if (body_.set && body_.sent < body_.bytes.size()) return take(body_);
   if (head_.set && head_.sent < head_.bytes.size()) return take(head_);
-  if (head_.set && file_ && fileBytesSent_ < fileSize_) {
+  if (fileMode_ == FileMode::Upload && fileBytesSent_ < fileSize_) {
     const auto n = static_cast<std::size_t>(
         std::min<std::uint64_t>({kFilePiece, fileSize_ - fileBytesSent_, max}));
-    // A failed or short read ends the exchange: the device must never get a body with a gap.
-    if (file_->Read(buffer, n) != static_cast<long long>(n)) {
-      localFileFailed_ = true;
-      return -1;
+    // The source fills the piece, in as many reads as it takes; one that fails or ends before
+    // the piece is whole ends the exchange: the device must never get a body with a gap.
+    std::size_t filled = 0;
+    while (filled < n) {
+      const long long got = source_(sourceContext_, static_cast<long long>(fileBytesSent_ + filled),
+                                    buffer + filled, static_cast<long long>(n - filled));
+      if (got <= 0 || static_cast<std::uint64_t>(got) > n - filled) {
+        localFileFailed_ = true;
+        return -1;
+      }
+      filled += static_cast<std::size_t>(got);
     }
     fileBytesSent_ += n;
     ReportProgress(VESK_HTTP_OP_UPLOAD_FILE, fileBytesSent_);
@@ -303,10 +349,8 @@ long long WinHttpClient::ReadBody(char* buffer, std::size_t max) {
 
 bool WinHttpClient::RewindBody() {
   body_.sent = head_.sent = tail_.sent = 0;
-  if (fileMode_ && head_.set) {
-    fileBytesSent_ = startFileBytesSent_;
-    return file_->Seek(startFilePosition_);
-  }
+  // The source is read again from the resume offset on.
+  fileBytesSent_ = startFileBytesSent_;
   return true;
 }
 
@@ -315,11 +359,17 @@ void WinHttpClient::OnHeaders(int status, const std::string& rawHeaders) {
   status_ = status;
   hasStatus_ = true;
   received_.clear();
-  // A download writes only the file's own bytes: an error page never lands in the file.
-  writeToFile_ = fileMode_ && !head_.set && !tail_.set && status == 200;
+  // A download writes, and a ranged read hands over, only the file's own bytes: an error page
+  // never lands in the file or the sink.
+  writeToFile_ = fileMode_ == FileMode::Download && status == 200;
+  toSink_ = fileMode_ == FileMode::Sink && status == 200;
+  if (fileMode_ == FileMode::Sink) {
+    replyLength_ = ContentLength(rawHeaders);
+    replyReceived_ = 0;
+  }
   // A reply kept in memory takes its announced length at once (within the limit on replies
   // in memory) rather than growing by doubling, which would hold it up to three times over.
-  if (!fileMode_) {
+  if (fileMode_ == FileMode::None) {
     if (const std::optional<std::uint64_t> length = ContentLength(rawHeaders))
       received_.reserve(
           static_cast<std::size_t>(std::min<std::uint64_t>(*length, kMaxReplyInMemory)));
@@ -343,7 +393,35 @@ bool WinHttpClient::FlushDownload() {
   return written;
 }
 
+bool WinHttpClient::HandToSink(const char* data, std::size_t size) {
+  replyReceived_ += size;
+  if (!sinkSatisfied_) {
+    // The bytes go to the sink where the transport put them: no copy, no allocation.
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, sinkLimit_ - bytesToSink_));
+    bool more = true;
+    if (n > 0) {
+      more = sink_(sinkContext_, data, static_cast<long long>(n)) != 0;
+      bytesToSink_ += n;
+      fileBytesReceived_ += n;
+      ReportProgress(VESK_HTTP_OP_DOWNLOAD_FILE, fileBytesReceived_);
+    }
+    if (more && bytesToSink_ < sinkLimit_) return true;
+    sinkSatisfied_ = true;
+  }
+  // Satisfied: the exchange goes on only to its end, when these were the reply's last bytes, so
+  // that the connection stays for the next exchange; otherwise it is cut off here.
+  return replyLength_ && replyReceived_ == *replyLength_;
+}
+
 bool WinHttpClient::OnBodyData(const char* data, std::size_t size) {
+  if (toSink_) return HandToSink(data, size);
+  if (fileMode_ == FileMode::Sink) {
+    // A refusal's body is neither the file nor kept: read to its end, so that the connection
+    // serves again, unless it is too long to be a mere error page.
+    replyReceived_ += size;
+    return replyReceived_ <= kMaxRefusedDownloadBody;
+  }
   if (writeToFile_) {
     // Small receives are gathered; a large one goes straight to the file.
     if (pendingWrite_.empty() && size >= kDownloadWrite) return WriteToFile(data, size);
@@ -351,7 +429,7 @@ bool WinHttpClient::OnBodyData(const char* data, std::size_t size) {
     pendingWrite_.append(data, size);
     return pendingWrite_.size() < kDownloadWrite || FlushDownload();
   }
-  if (fileMode_ && !head_.set && !tail_.set) {
+  if (fileMode_ == FileMode::Download) {
     const std::size_t room =
         kMaxRefusedDownloadBody - std::min(kMaxRefusedDownloadBody, received_.size());
     received_.append(data, std::min(size, room));
@@ -363,7 +441,7 @@ bool WinHttpClient::OnBodyData(const char* data, std::size_t size) {
 }
 
 bool WinHttpClient::ShouldStop() {
-  const bool honour = fileMode_ || !ignoreCancel_;
+  const bool honour = fileMode_ != FileMode::None || !ignoreCancel_;
   return honour && cancelFlagPtr_ && LoadFlag(cancelFlagPtr_) != 0;
 }
 

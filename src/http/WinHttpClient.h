@@ -1,8 +1,9 @@
 // One HTTP or HTTPS exchange with the device.
 //
 // A command routine constructs a client for a URL, configures it, calls Send (the reply is
-// collected in memory and decoded to wide text) or SendWithFile (a local file is sent inside
-// the body, or the reply is written into it), waits until the completion callback has run,
+// collected in memory and decoded to wide text), SendWithSource (a file's bytes, read through a
+// data source, are sent inside the body), SendWithFile (the reply is written into a local file)
+// or SendToSink (the reply is handed to a data sink), waits until the completion callback has run,
 // reads the status and the reply, and destroys the client. Send returns at once; the
 // completion callback then runs exactly once, on the transport's thread. A Send that returns
 // false has already called it. A client set to run on the caller's thread carries the whole
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,11 +60,11 @@ class WinHttpClient final : private platform::ExchangeHandler {
   void SetBodyPart(std::string bytes) { body_.bytes = std::move(bytes), body_.set = true; }
   void SetHeadPart(std::string bytes) { head_.bytes = std::move(bytes), head_.set = true; }
   void SetTailPart(std::string bytes) { tail_.bytes = std::move(bytes), tail_.set = true; }
-  // Resume offsets: file bytes the device already has (upload) or the local file already
-  // holds (download). Progress totals include them.
+  // Resume offsets: file bytes the device already has (upload), or the bytes of the file before
+  // the first one the reply brings (download, ranged read). Progress totals include them.
   void SetFileBytesSent(std::uint64_t bytes) { fileBytesSent_ = bytes; }
   void SetFileBytesReceived(std::uint64_t bytes) { fileBytesReceived_ = bytes; }
-  // true: Send and SendWithFile carry the exchange out on the calling thread and return once it
+  // true: the sends carry the exchange out on the calling thread and return once it
   // has ended, so that a caller that would only wait saves two thread switches; progress is
   // then reported on this thread. false (the default): the transport's own thread does it.
   void SetRunOnCallerThread(bool inlineRun) { runOnCallerThread_ = inlineRun; }
@@ -70,18 +72,35 @@ class WinHttpClient final : private platform::ExchangeHandler {
   // ---- sending ----
   // verb is "GET" or "POST" in any case.
   bool Send(std::wstring_view verb, void* context, HttpCompletion completion);
-  // With a head part set, the file (open for reading, positioned at the first byte to send)
-  // goes between head and tail in pieces of at most 65535 bytes until fileSize bytes have
-  // been sent. Without head and tail, a 200 reply is written into the file (open for writing,
-  // positioned where the data belongs); any other reply stays in memory. Progress is reported
-  // after each piece with the running total, to the progress callback and as an in-progress
-  // notification. A download's pieces are written in groups of at least 256 KiB; when the
-  // exchange ends, in whatever way, every byte received has been written before the
-  // completion callback runs.
-  bool SendWithFile(std::wstring_view verb, platform::LocalFile* file, std::uint64_t fileSize,
-                    void* context, HttpCompletion completion, void* progressContext,
+  // An upload: with a head part set, the file's bytes go between head and tail in pieces of at
+  // most 65535 bytes until fileSize bytes have been sent, read through source at offsets from
+  // the resume offset on (again from there when the transport sends the body anew). A source
+  // that fails or ends early fails the exchange: the body never goes out with a gap. Progress is
+  // reported after each piece with the running total, to the progress callback and as an
+  // in-progress notification.
+  bool SendWithSource(std::wstring_view verb, VESK_HTTP_DATA_SOURCE source, void* sourceContext,
+                      std::uint64_t fileSize, void* context, HttpCompletion completion,
+                      void* progressContext, VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                      VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
+  // A download: without head and tail, a 200 reply is written into the file (open for writing,
+  // positioned where the data belongs); any other reply stays in memory. Progress is reported as
+  // for an upload. A download's pieces are written in groups of at least 256 KiB; when the
+  // exchange ends, in whatever way, every byte received has been written before the completion
+  // callback runs.
+  bool SendWithFile(std::wstring_view verb, platform::LocalFile* file, void* context,
+                    HttpCompletion completion, void* progressContext,
                     VESK_HTTP_PROGRESS_CALLBACK progressCallback,
                     VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
+  // A ranged read: the bytes of a 200 reply go to sink as the transport hands them over, at most
+  // limit of them, with a progress report after each piece; any other reply is dropped (and cut
+  // off when it is longer than an error page would be). The read is satisfied once the sink
+  // returns 0 or limit bytes went to it. The exchange then goes on only when that was the
+  // reply's last byte, so that its connection serves the next one; a reply with bytes left is
+  // cut off, and its connection closed.
+  bool SendToSink(std::wstring_view verb, VESK_HTTP_DATA_SINK sink, void* sinkContext,
+                  std::uint64_t limit, void* context, HttpCompletion completion,
+                  void* progressContext, VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                  VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
 
   // ---- results, read after the completion callback has run ----
   // "200"; empty without a reply
@@ -104,9 +123,13 @@ class WinHttpClient final : private platform::ExchangeHandler {
   // true only when the whole reply arrived; false when the exchange failed, was stopped or
   // was cut short, whatever status came before.
   bool IsReplyComplete() const { return replyComplete_; }
-  // true when the exchange failed because the local file could not be read (upload) or
-  // written (download).
+  // true when the exchange failed because the upload's source could not be read, or the
+  // download's file written.
   bool LocalFileFailed() const { return localFileFailed_; }
+  // A ranged read: the bytes handed to the sink, and whether the read was satisfied (the sink
+  // stopped it, or it took its limit), which a reply cut off after that does not undo.
+  std::uint64_t BytesToSink() const { return bytesToSink_; }
+  bool SinkSatisfied() const { return sinkSatisfied_; }
   std::uint64_t GetFileBytesSent() const { return fileBytesSent_; }
   std::uint64_t GetFileBytesReceived() const { return fileBytesReceived_; }
 
@@ -124,6 +147,13 @@ class WinHttpClient final : private platform::ExchangeHandler {
     std::size_t sent = 0;
   };
 
+  // What the body's or the reply's file bytes travel through.
+  enum class FileMode { None, Upload, Download, Sink };
+
+  bool StartFileExchange(std::wstring_view verb, FileMode mode, void* context,
+                         HttpCompletion completion, void* progressContext,
+                         VESK_HTTP_PROGRESS_CALLBACK progressCallback,
+                         VESK_HTTP_NOTIFY_CALLBACK notifyCallback);
   bool StartExchange(std::wstring_view verb);
   bool FailSend();
   void Complete();
@@ -133,6 +163,8 @@ class WinHttpClient final : private platform::ExchangeHandler {
   bool WriteToFile(const char* data, std::size_t size);
   // Writes the gathered bytes of a download.
   bool FlushDownload();
+  // Ranged read: hands bytes of a 200 reply to the sink; false ends the exchange.
+  bool HandToSink(const char* data, std::size_t size);
 
   // platform::ExchangeHandler, called on the transport's thread.
   long long ReadBody(char* buffer, std::size_t max) override;
@@ -161,18 +193,27 @@ class WinHttpClient final : private platform::ExchangeHandler {
   void* completionContext_ = nullptr;
 
   // File mode.
-  platform::LocalFile* file_ = nullptr;
-  bool fileMode_ = false;
+  FileMode fileMode_ = FileMode::None;
+  VESK_HTTP_DATA_SOURCE source_ = nullptr;  // upload
+  void* sourceContext_ = nullptr;
+  platform::LocalFile* file_ = nullptr;  // download
+  VESK_HTTP_DATA_SINK sink_ = nullptr;   // ranged read
+  void* sinkContext_ = nullptr;
+  std::uint64_t sinkLimit_ = 0;
+  std::uint64_t bytesToSink_ = 0;
+  bool sinkSatisfied_ = false;
+  std::optional<std::uint64_t> replyLength_;  // the 200 reply's announced length, if any
+  std::uint64_t replyReceived_ = 0;           // its bytes so far
   std::uint64_t fileSize_ = 0;
   std::uint64_t fileBytesSent_ = 0;
   std::uint64_t fileBytesReceived_ = 0;
   std::uint64_t startFileBytesSent_ = 0;
-  std::uint64_t startFilePosition_ = 0;
   long long lastReported_ = -1;
   void* progressContext_ = nullptr;
   VESK_HTTP_PROGRESS_CALLBACK progressCallback_ = nullptr;
   VESK_HTTP_NOTIFY_CALLBACK notifyCallback_ = nullptr;
-  bool writeToFile_ = false;
+  bool writeToFile_ = false;  // a download's 200 reply: its bytes go into the file
+  bool toSink_ = false;       // a ranged read's 200 reply: its bytes go to the sink
   bool localFileFailed_ = false;
   std::string pendingWrite_;  // download bytes received but not yet written
 

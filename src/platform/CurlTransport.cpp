@@ -100,6 +100,7 @@ struct CurlExchange {
 
   // Engine thread only.
   bool hasBody = false;
+  const char* wholeBody = nullptr;  // a body curl sends from memory, with the request's head
   std::uint64_t bodyLength = 0;
   std::uint64_t bodySent = 0;
   bool connected = false;
@@ -425,7 +426,7 @@ int PrereqCallback(void* userdata, char*, char*, int, int) {
   }
   ex.connected = true;
   ex.lastActivity = Clock::now();
-  if (!ex.hasBody || ex.bodyLength == 0) ex.bodyDone = true;
+  if (!ex.hasBody || ex.bodyLength == 0 || ex.wholeBody) ex.bodyDone = true;
   return CURL_PREREQFUNC_OK;
 }
 
@@ -633,6 +634,12 @@ class CurlTransport final : public HttpTransport {
     // Only a POST carries a body.
     ex.hasBody = request.bodyLength.has_value() && request.method == "POST";
     ex.bodyLength = request.bodyLength.value_or(0);
+    // A body in memory goes out in the same write as the head: a device that reads the head
+    // first then has the body at once, not a round trip later.
+    if (ex.hasBody && request.wholeBody) {
+      if (request.wholeBody->size() != ex.bodyLength) return false;
+      ex.wholeBody = request.wholeBody->data();
+    }
     ex.sendTimeoutMs = request.timeouts.sendMs;
     ex.receiveTimeoutMs = request.timeouts.receiveMs;
     // Never from https down to http.
@@ -757,7 +764,11 @@ class CurlTransport final : public HttpTransport {
   static void SetPerExchange(CurlExchange& ex, Set& set) {
     void* const self = &ex;
     set(CURLOPT_URL, ex.url.c_str());
-    if (ex.hasBody) set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ex.bodyLength));
+    if (ex.hasBody) {
+      set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(ex.bodyLength));
+      // Null: the read callback gives the body.
+      set(CURLOPT_POSTFIELDS, ex.wholeBody);
+    }
     if (!ex.certificatePin.empty()) set(CURLOPT_SSL_CTX_DATA, self);
     set(CURLOPT_READDATA, self);
     set(CURLOPT_SEEKDATA, self);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesk::platform {
@@ -33,6 +34,10 @@ struct TransportRequest {
   std::vector<std::string> headers;         // "Name: value" lines, sent as given, in order
   std::string userAgent;                    // empty: no User-Agent header
   std::optional<std::uint64_t> bodyLength;  // set for a request with a body (its Content-Length)
+  // A body known whole when the exchange starts (bodyLength is then its size): it goes out with
+  // the request's head, and ReadBody is never asked. It must stay valid until the exchange ends.
+  // Unset: ReadBody gives the body.
+  std::optional<std::string_view> wholeBody;
   // false: accept a certificate from an untrusted issuer, for another name, or out of date.
   bool verifyCertificate = false;
   // With verifyCertificate: a PEM file of the authorities to trust instead of the system's

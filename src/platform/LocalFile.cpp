@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 #include <utility>
 
 #include "platform/Text.h"
@@ -72,12 +73,12 @@ bool LocalFile::Seek(std::uint64_t offset) {
   return fd_ >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
-long long LocalFile::Read(void* buffer, std::size_t size) {
-  if (fd_ < 0) return -1;
+long long LocalFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) {
+  if (fd_ < 0 || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
   auto* out = static_cast<char*>(buffer);
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::read(fd_, out + done, size - done);
+    const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;

@@ -32,9 +32,9 @@ class LocalFile {
   std::optional<std::int64_t> LastWriteTime() const;
   std::optional<std::uint64_t> Position() const;
   bool Seek(std::uint64_t offset);
-  // Reads up to size bytes at the current position; fewer only at the end of the file.
-  // -1 on a read error.
-  long long Read(void* buffer, std::size_t size);
+  // Reads up to size bytes from byte offset on, whatever the position; fewer only at the end of
+  // the file. -1 on a read error.
+  long long ReadAt(std::uint64_t offset, void* buffer, std::size_t size);
   // Writes all bytes at the current position; false when they could not all be written.
   bool WriteAll(const void* data, std::size_t size);
   // Cuts the file to size bytes (or extends it with a hole).
@@ -47,5 +47,13 @@ class LocalFile {
   int fd_ = -1;
 #endif
 };
+
+// A local file as an upload's data source, in the form of VESK_HTTP_DATA_SOURCE: `file` is an
+// open LocalFile, read at the offsets asked for.
+inline long long ReadLocalFile(void* file, long long offset, char* buffer, long long size) {
+  if (offset < 0 || size < 0) return -1;
+  return static_cast<LocalFile*>(file)->ReadAt(static_cast<std::uint64_t>(offset), buffer,
+                                               static_cast<std::size_t>(size));
+}
 
 }  // namespace vesk::platform

@@ -93,14 +93,24 @@ bool LocalFile::Seek(std::uint64_t offset) {
   return SetFilePointerEx(Native(handle_), target, nullptr, FILE_BEGIN) != 0;
 }
 
-long long LocalFile::Read(void* buffer, std::size_t size) {
-  if (handle_ == nullptr) return -1;
+long long LocalFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) {
+  if (handle_ == nullptr ||
+      offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max()))
+    return -1;
   auto* out = static_cast<char*>(buffer);
   std::size_t done = 0;
   while (done < size) {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+    // The offset travels with the read: the file's position plays no part.
+    OVERLAPPED at{};
+    const std::uint64_t from = offset + done;
+    at.Offset = static_cast<DWORD>(from & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(from >> 32);
     DWORD got = 0;
-    if (!ReadFile(Native(handle_), out + done, want, &got, nullptr)) return -1;
+    if (!ReadFile(Native(handle_), out + done, want, &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
     if (got == 0) break;
     done += got;
   }

@@ -483,8 +483,18 @@ struct WinExchange {
     const DWORD total = hasBody && bodyLength <= 0xFFFFFFFFull
                             ? static_cast<DWORD>(bodyLength)
                             : WINHTTP_IGNORE_REQUEST_TOTAL_LENGTH;
-    bodySent = 0;
-    return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+    // A body in memory goes out with the request itself, in the same write as the head. Not
+    // where the certificate is checked: WinHTTP may be under way with the request when the
+    // check refuses the connection, and the body (a password, say) must not have gone with it.
+    void* optional = WINHTTP_NO_REQUEST_DATA;
+    DWORD optionalLength = 0;
+    const bool checked = secure && (!certificatePin.empty() || verifyCertificate);
+    if (hasBody && base.wholeBody && bodyLength <= 0xFFFFFFFFull && !checked) {
+      optional = const_cast<char*>(base.wholeBody->data());
+      optionalLength = static_cast<DWORD>(bodyLength);
+    }
+    bodySent = optionalLength;
+    return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, optionalLength,
                               total, reinterpret_cast<DWORD_PTR>(this)) != FALSE;
   }
 
@@ -869,6 +879,7 @@ class WinHttpTransport final : public HttpTransport {
 
   std::unique_ptr<Exchange> Start(const TransportRequest& request,
                                   ExchangeHandler& handler) override {
+    if (!WholeBodyFits(request)) return nullptr;
     std::shared_ptr<WinExchange> exchange = Begin(request, handler);
     if (!exchange) return nullptr;
     watcher_.Add(exchange);
@@ -878,6 +889,7 @@ class WinHttpTransport final : public HttpTransport {
   // The exchange runs on WinHTTP's threads, and every handler call is carried over to this
   // thread, which also asks the handler whether to stop while it waits.
   bool Run(const TransportRequest& request, ExchangeHandler& handler) override {
+    if (!WholeBodyFits(request)) return false;
     Relay relay(handler);
     std::shared_ptr<WinExchange> exchange = Begin(request, relay);
     if (!exchange) return false;
@@ -887,6 +899,13 @@ class WinHttpTransport final : public HttpTransport {
   }
 
  private:
+  // A body given whole is the body: its size is the announced length, within what WinHTTP
+  // sends with a request.
+  static bool WholeBodyFits(const TransportRequest& request) {
+    return !request.wholeBody || (request.bodyLength == request.wholeBody->size() &&
+                                  request.wholeBody->size() <= 0xFFFFFFFFull);
+  }
+
   // Starts an exchange; null when it cannot start, the handler then never called.
   std::shared_ptr<WinExchange> Begin(const TransportRequest& request, ExchangeHandler& handler) {
     if (!session_) return nullptr;

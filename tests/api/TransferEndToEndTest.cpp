@@ -14,8 +14,11 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -310,6 +313,180 @@ TEST_F(TransferEndToEnd, CancelEndsATransferPromptlyAndKeepsWhatArrived) {
   ASSERT_TRUE(notes.WaitForCompletions());
   EXPECT_EQ(notes.Notes().back().result, VESK_HTTP_CANCELLED);
   files_->CloseRequest(&request);
+}
+
+// ---- ranged reads and uploads from the caller's reader ----
+
+// The caller's side of the 1.1 transfers: a reader over a local file and a sink that collects
+// what a ranged read hands over. Its notifications, reads, sink and progress share one user
+// data, the FileNotes base.
+struct Streams : vesk::test::FileNotes {
+  explicit Streams(const fs::path& source = {}) : in(source, std::ios::binary) {}
+  static Streams& Of(void* user) {
+    return *static_cast<Streams*>(static_cast<vesk::test::FileNotes*>(user));
+  }
+  void* User() { return static_cast<vesk::test::FileNotes*>(this); }
+
+  static long long Read(void* user, long long offset, char* buffer, long long size) {
+    Streams& self = Of(user);
+    self.offsets.push_back(offset);
+    self.in.clear();
+    self.in.seekg(offset);
+    self.in.read(buffer, size);
+    return self.in.bad() ? -1 : static_cast<long long>(self.in.gcount());
+  }
+  static int Sink(void* user, const char* data, long long size) {
+    Streams& self = Of(user);
+    self.taken.append(data, static_cast<std::size_t>(size));
+    return self.taken.size() >= self.stopAt ? 0 : 1;
+  }
+  static void Progress(void* user, long long total) { Of(user).last = total; }
+
+  std::ifstream in;
+  std::vector<long long> offsets;  // where the reader was asked to read
+  std::string taken;
+  std::size_t stopAt = SIZE_MAX;
+  long long last = 0;
+};
+
+// Bytes of a file, read the plain way.
+std::string Slice(const fs::path& path, std::uint64_t from, std::uint64_t length) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from));
+  std::string bytes(length, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(length));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+TEST_F(TransferEndToEnd, RangedReadsTakeAnyPartOfAFile) {
+  const std::uint64_t size = 3 * kMiB + 17;
+  WriteFile(Device("r.bin"), size, 11);
+  const std::string file = Slice(Device("r.bin"), 0, size);
+  const auto end = static_cast<long long>(size);
+  const struct {
+    const char* name;
+    const wchar_t* path;
+    long long offset, length;
+    int result;
+    std::size_t taken;
+  } cases[] = {
+      {"the whole file", L"/Public/r.bin", 0, -1, VESK_HTTP_SUCCESS, file.size()},
+      {"64 KiB from the middle", L"/Public/r.bin", static_cast<long long>(kMiB) + 5, 65536,
+       VESK_HTTP_SUCCESS, 65536},
+      {"past the end of a short file", L"/Public/r.bin", end - 10, 100, VESK_HTTP_SUCCESS, 10},
+      {"from the end", L"/Public/r.bin", end, -1, VESK_HTTP_SUCCESS, 0},
+      {"beyond the end", L"/Public/r.bin", end + 1, 10, VESK_HTTP_BAD_HTTP_STATUS, 0},
+      {"a missing file", L"/Public/none.bin", 0, 10, VESK_HTTP_BAD_HTTP_STATUS, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Streams streams;
+    long long read = -1;
+    EXPECT_EQ(files_->ReadFileRange(c.path, c.offset, c.length, nullptr, streams.User(),
+                                    &Streams::Sink, &Streams::Progress, &read),
+              c.result);
+    EXPECT_EQ(read, static_cast<long long>(c.taken));
+    EXPECT_TRUE(streams.taken ==
+                file.substr(std::min<std::size_t>(c.offset, file.size()), c.taken));
+    if (c.taken > 0) {
+      EXPECT_EQ(streams.last, c.offset + read);
+    }
+  }
+
+  // A sink that stops at once, then a read that goes on over whatever connection is left.
+  Streams stopping;
+  stopping.stopAt = 1;
+  long long read = 0;
+  EXPECT_EQ(files_->ReadFileRange(L"/Public/r.bin", 0, -1, nullptr, stopping.User(), &Streams::Sink,
+                                  nullptr, &read),
+            VESK_HTTP_SUCCESS);
+  EXPECT_GT(read, 0);
+  EXPECT_LT(read, end);
+  EXPECT_TRUE(stopping.taken == file.substr(0, stopping.taken.size()));
+
+  // The asynchronous form, on its worker.
+  Streams async;
+  IVeskHttpFileStationRequestBase* request = files_->ReadFileRangeAsync(
+      L"/Public/r.bin", static_cast<long long>(kMiB), static_cast<long long>(2 * kMiB),
+      async.User(), &Streams::Sink, &Streams::Record);
+  ASSERT_NE(request, nullptr);
+  ASSERT_TRUE(async.WaitForCompletions());
+  EXPECT_EQ(request->GetBytesRead(), static_cast<long long>(2 * kMiB));
+  files_->CloseRequest(&request);
+  EXPECT_EQ(async.Notes().back().result, VESK_HTTP_SUCCESS);
+  EXPECT_EQ(async.Notes().back().operation, VESK_HTTP_OP_READ_FILE_RANGE);
+  EXPECT_TRUE(async.taken == file.substr(kMiB, 2 * kMiB));
+
+  // A read the connection cuts short fails, and says how far it got.
+  Faults(static_cast<long long>(kMiB));
+  Streams cut;
+  EXPECT_EQ(files_->ReadFileRange(L"/Public/r.bin", 0, -1, nullptr, cut.User(), &Streams::Sink,
+                                  nullptr, &read),
+            VESK_HTTP_SEND_FAILED);
+  EXPECT_EQ(read, static_cast<long long>(cut.taken.size()));
+  EXPECT_LE(cut.taken.size(), kMiB);
+  EXPECT_TRUE(cut.taken == file.substr(0, cut.taken.size()));
+}
+
+TEST_F(TransferEndToEnd, UploadsFromAReaderArriveWhole) {
+  for (const std::uint64_t size : {std::uint64_t{0}, std::uint64_t{65536}, 5 * kMiB + 3}) {
+    SCOPED_TRACE(size);
+    const std::string name = "reader " + std::to_string(size) + ".bin";
+    WriteFile(Local(name), size, static_cast<unsigned>(size) + 2);
+    Streams streams(Local(name));
+    ASSERT_EQ(files_->UploadFromReader(L"/Public", fs::path(name).wstring().c_str(),
+                                       static_cast<long long>(size), nullptr, streams.User(),
+                                       &Streams::Read, &Streams::Progress),
+              VESK_HTTP_SUCCESS);
+    EXPECT_EQ(Sha256(Device(name)), Sha256(Local(name)));
+    EXPECT_EQ(streams.last, static_cast<long long>(size));
+  }
+
+  WriteFile(Local("async.bin"), 3 * kMiB + 1, 12);
+  Streams async(Local("async.bin"));
+  IVeskHttpFileStationRequestBase* request =
+      files_->UploadFromReaderAsync(L"/Public", L"async.bin", static_cast<long long>(3 * kMiB + 1),
+                                    async.User(), &Streams::Read, &Streams::Record);
+  ASSERT_NE(request, nullptr);
+  ASSERT_TRUE(async.WaitForCompletions());
+  files_->CloseRequest(&request);
+  EXPECT_EQ(async.Notes().back().result, VESK_HTTP_SUCCESS);
+  EXPECT_EQ(Sha256(Device("async.bin")), Sha256(Local("async.bin")));
+}
+
+TEST_F(TransferEndToEnd, AChunkedUploadFromAReaderResumesAfterACut) {
+  const std::uint64_t size = 4 * kMiB + 5;
+  WriteFile(Local("data.bin"), size, 13);
+  std::wstring id;
+  ASSERT_EQ(files_->StartChunkedUpload(L"/Public/.uploads", nullptr, &id), VESK_HTTP_SUCCESS);
+  // Every attempt is cut, also one the HTTP engine makes by itself on a fresh connection.
+  Faults(2 * kMiB, 0, -1);
+  Streams first(Local("data.bin"));
+  EXPECT_EQ(
+      files_->ChunkedUploadFromReader(L"/Public", L"from reader.bin", id.c_str(),
+                                      L"/Public/.uploads", static_cast<long long>(size), 1500000000,
+                                      nullptr, first.User(), &Streams::Read, nullptr),
+      VESK_HTTP_SEND_FAILED);
+  EXPECT_FALSE(fs::exists(Device("from reader.bin")));
+  const fs::path held = root_ / "Public" / ".uploads" / fs::path(L".vesk-chunked-" + id);
+  const std::uint64_t kept = vesk::test::FileSize(held);
+  ASSERT_GT(kept, 0u);
+
+  // The asynchronous form resumes where the device stopped: nothing is read, or sent, twice.
+  device_->SetTransferFaults({});
+  Streams rest(Local("data.bin"));
+  IVeskHttpFileStationRequestBase* request = files_->ChunkedUploadFromReaderAsync(
+      L"/Public", L"from reader.bin", id.c_str(), L"/Public/.uploads", static_cast<long long>(size),
+      1500000000, rest.User(), &Streams::Read, &Streams::Record);
+  ASSERT_NE(request, nullptr);
+  ASSERT_TRUE(rest.WaitForCompletions(1, 60s));
+  files_->CloseRequest(&request);
+  EXPECT_EQ(rest.Notes().back().result, VESK_HTTP_SUCCESS);
+  ASSERT_FALSE(rest.offsets.empty());
+  EXPECT_EQ(rest.offsets.front(), static_cast<long long>(kept));
+  EXPECT_EQ(Sha256(Device("from reader.bin")), Sha256(Local("data.bin")));
+  EXPECT_EQ(WrittenAt(Device("from reader.bin")), 1500000000);
 }
 
 // The high-water mark of this process's resident memory, in bytes.

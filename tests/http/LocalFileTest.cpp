@@ -43,9 +43,11 @@ TEST_F(LocalFiles, OpensByWidePathForReadingOnlyWhatExists) {
   ASSERT_TRUE(file.Open(Wide(path), LocalFile::Mode::Read));
   EXPECT_EQ(file.Size(), 5u);
   char buffer[16] = {};
-  EXPECT_EQ(file.Read(buffer, sizeof buffer), 5);  // fewer only at the end
+  EXPECT_EQ(file.ReadAt(0, buffer, sizeof buffer), 5);  // fewer only at the end
   EXPECT_EQ(std::string(buffer, 5), "hello");
-  EXPECT_EQ(file.Read(buffer, sizeof buffer), 0);
+  EXPECT_EQ(file.ReadAt(3, buffer, sizeof buffer), 2);  // wherever the position is
+  EXPECT_EQ(std::string(buffer, 2), "lo");
+  EXPECT_EQ(file.ReadAt(5, buffer, sizeof buffer), 0);
   EXPECT_FALSE(file.WriteAll("x", 1));  // opened for reading only
 
   // Neither a folder, nor an empty path, nor one with a zero in it names a file to open.
@@ -55,7 +57,7 @@ TEST_F(LocalFiles, OpensByWidePathForReadingOnlyWhatExists) {
   EXPECT_FALSE(file.Open(Wide(path) + std::wstring(1, L'\0') + L"x", LocalFile::Mode::Read));
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.Size(), std::nullopt);
-  EXPECT_EQ(file.Read(buffer, 1), -1);
+  EXPECT_EQ(file.ReadAt(0, buffer, 1), -1);
 }
 
 TEST_F(LocalFiles, WritingCreatesOrKeepsTheFileAndWritesWhereItIsPositioned) {
@@ -103,7 +105,7 @@ TEST_F(LocalFiles, PositionsBeyondFourGibibytes) {
   ASSERT_TRUE(file.Seek(kFar));  // past the end is allowed; nothing is written
   EXPECT_EQ(file.Position(), kFar);
   char byte = 0;
-  EXPECT_EQ(file.Read(&byte, 1), 0);
+  EXPECT_EQ(file.ReadAt(kFar, &byte, 1), 0);
   EXPECT_EQ(file.Size(), 1u);
 }
 

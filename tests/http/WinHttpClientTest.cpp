@@ -558,7 +558,6 @@ UploadResult Upload(const std::string& content, std::uint64_t offset, std::uint6
   WriteFile(dir / "up.bin", content);
   platform::LocalFile file;
   EXPECT_TRUE(file.Open((dir / "up.bin").wstring(), platform::LocalFile::Mode::Read));
-  EXPECT_TRUE(file.Seek(offset));
 
   ScriptedServer server;
   server.SetDefaultReply({.body = "{\"status\":1}"});
@@ -572,8 +571,9 @@ UploadResult Upload(const std::string& content, std::uint64_t offset, std::uint6
   Progress progress;
   Completion completion;
   UploadResult result;
-  result.sent = client.SendWithFile(L"POST", &file, fileSize, &completion, &Completion::Signal,
-                                    &progress, &Progress::OnProgress, &Progress::OnNotify);
+  result.sent = client.SendWithSource(L"POST", &platform::ReadLocalFile, &file, fileSize,
+                                      &completion, &Completion::Signal, &progress,
+                                      &Progress::OnProgress, &Progress::OnNotify);
   EXPECT_TRUE(completion.Wait());
   result.complete = client.IsReplyComplete();
   if (!server.Requests().empty()) result.body = server.Requests()[0].body;
@@ -650,7 +650,7 @@ DownloadResult Download(const std::filesystem::path& path, std::uint64_t offset,
   client.SetFileBytesReceived(offset);
   Progress progress;
   Completion completion;
-  EXPECT_TRUE(client.SendWithFile(L"POST", &file, 0, &completion, &Completion::Signal, &progress,
+  EXPECT_TRUE(client.SendWithFile(L"POST", &file, &completion, &Completion::Signal, &progress,
                                   &Progress::OnProgress, nullptr));
   EXPECT_TRUE(completion.Wait());
   file.Close();
@@ -731,8 +731,8 @@ TEST(WinHttpClientUpload, ProgressCallbackMayMakeARequestOfItsOwn) {
   client.SetHeadPart("h");
   client.SetTailPart("t");
   Completion completion;
-  ASSERT_TRUE(client.SendWithFile(
-      L"POST", &file, 10, &completion, &Completion::Signal, &context,
+  ASSERT_TRUE(client.SendWithSource(
+      L"POST", &platform::ReadLocalFile, &file, 10, &completion, &Completion::Signal, &context,
       [](void* user, long long) {
         auto* ctx = static_cast<Context*>(user);
         ctx->innerReply = Exchange(ctx->url, L"GET")->GetResponseText();
@@ -780,8 +780,8 @@ TEST(WinHttpClientOnCallersThread, SendReturnsWithTheExchangeDoneAndReusesTheCon
   outer.SetTailPart("t");
   std::string inner;
   Completion completion;
-  ASSERT_TRUE(outer.SendWithFile(
-      L"POST", &file, 10, &completion, &Completion::Signal, &inner,
+  ASSERT_TRUE(outer.SendWithSource(
+      L"POST", &platform::ReadLocalFile, &file, 10, &completion, &Completion::Signal, &inner,
       [](void* user, long long) {
         WinHttpClient nested(L"http://127.0.0.1:1/unused", nullptr, false);
         nested.SetRunOnCallerThread(true);

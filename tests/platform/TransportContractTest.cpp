@@ -91,6 +91,7 @@ class Recorder final : public ExchangeHandler {
   long long failReadAt = -1;                // ReadBody fails once this many bytes went out
   long long endBodyAt = -1;                 // ReadBody reports the end once this many went out
   std::size_t refuseReplyAfter = SIZE_MAX;  // OnBodyData refuses once this many arrived
+  std::size_t stopAfterReply = SIZE_MAX;    // ShouldStop says stop once this many arrived
   std::atomic<bool> stop{false};            // ShouldStop's answer
   std::atomic<bool> detached{false};        // set by the test once the handle is gone
 
@@ -123,6 +124,7 @@ class Recorder final : public ExchangeHandler {
     Guard guard(*this);
     received_.append(data, size);
     pieces_.push_back(size);
+    if (received_.size() >= stopAfterReply) stop = true;
     {
       std::lock_guard lock(mutex_);
       ++bodyCalls_;
@@ -314,15 +316,31 @@ TEST_P(TransportContract, PutsTheRequestOnTheWireAsGiven) {
        "/",
        "",
        {}},
+      {"a POST body given whole, never asked of ReadBody",
+       [](TransportRequest& r) {
+         static const std::string whole = "isfolder=0&source_file=a%20b";
+         r.method = "POST";
+         r.bodyLength = whole.size();
+         r.wholeBody = whole;
+         r.headers = {"Content-Type: application/x-www-form-urlencoded"};
+       },
+       "isfolder=0&source_file=a%20b",
+       "POST",
+       "/",
+       "",
+       {"Content-Type: application/x-www-form-urlencoded"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedServer server;
     TransportRequest request = Get(server);
     c.shape(request);
-    Recorder recorder(c.body);
+    Recorder recorder(request.wholeBody ? "" : c.body);
     Carry(request, recorder);
     EXPECT_EQ(recorder.End(), ExchangeEnd::Completed);
+    if (request.wholeBody) {
+      EXPECT_EQ(recorder.ReadCalls(), 0);
+    }
 
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -397,20 +415,24 @@ TEST_P(TransportContract, RedirectedPostsGoOnByTheRedirectsRules) {
                {307, "POST", body},
                {308, "POST", body}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    ScriptedServer server;
-    server.Enqueue({.status = c.status, .headers = {{"Location", target.BaseUrl() + "/there"}}});
-    Recorder recorder(body);
-    Carry(Post(server, body.size()), recorder);
-    EXPECT_EQ(recorder.End(), ExchangeEnd::Completed);
-    EXPECT_EQ(recorder.Status(), 200);
-    EXPECT_EQ(recorder.Received(), "landed");
-    ASSERT_EQ(server.Requests().size(), 1u);
-    EXPECT_EQ(server.Requests()[0].body, body);
-    const auto landed = target.Requests().back();
-    EXPECT_EQ(landed.target, "/there");
-    EXPECT_EQ(landed.method, c.method);
-    EXPECT_EQ(landed.body, c.body);
+    for (const bool whole : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.status) + (whole ? ", the body given whole" : ""));
+      ScriptedServer server;
+      server.Enqueue({.status = c.status, .headers = {{"Location", target.BaseUrl() + "/there"}}});
+      TransportRequest request = Post(server, body.size());
+      if (whole) request.wholeBody = body;
+      Recorder recorder(whole ? "" : body);
+      Carry(request, recorder);
+      EXPECT_EQ(recorder.End(), ExchangeEnd::Completed);
+      EXPECT_EQ(recorder.Status(), 200);
+      EXPECT_EQ(recorder.Received(), "landed");
+      ASSERT_EQ(server.Requests().size(), 1u);
+      EXPECT_EQ(server.Requests()[0].body, body);
+      const auto landed = target.Requests().back();
+      EXPECT_EQ(landed.target, "/there");
+      EXPECT_EQ(landed.method, c.method);
+      EXPECT_EQ(landed.body, c.body);
+    }
   }
 }
 
@@ -427,6 +449,47 @@ TEST_P(TransportContract, SuccessiveExchangesReuseOneConnection) {
   ASSERT_EQ(requests.size(), 3u);
   for (const auto& r : requests) EXPECT_EQ(r.connection, requests[0].connection);
   EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+// A connection serves the next exchange only after one that took its whole reply: an exchange
+// its handler ends before the reply has ended, by refusing data or by asking to stop, closes it,
+// so that the rest of that reply never reaches another exchange.
+TEST_P(TransportContract, AConnectionOutlivesOnlyAnExchangeThatTookItsWholeReply) {
+  const std::string reply = Pattern(4 * 1024 * 1024);
+  const struct {
+    const char* name;
+    std::function<void(Recorder&)> shape;
+    ExchangeEnd end;
+    bool kept;
+  } cases[] = {
+      {"the whole reply taken, piece by piece", [](Recorder&) {}, ExchangeEnd::Completed, true},
+      {"data refused mid-reply", [](Recorder& r) { r.refuseReplyAfter = 0; }, ExchangeEnd::Failed,
+       false},
+      {"a stop asked for mid-reply", [](Recorder& r) { r.stopAfterReply = 1; },
+       ExchangeEnd::Stopped, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.Enqueue({.body = reply});
+    server.SetDefaultReply({.body = "next"});
+    TransportRequest request = Get(server);
+    request.receiveBufferBytes = 64 * 1024;
+    Recorder recorder;
+    c.shape(recorder);
+    Carry(request, recorder);
+    EXPECT_EQ(recorder.End(), c.end);
+    EXPECT_EQ(recorder.Received().size() == reply.size(), c.kept);
+
+    Recorder next;
+    Carry(Get(server), next);
+    EXPECT_EQ(next.End(), ExchangeEnd::Completed);
+    EXPECT_EQ(next.Received(), "next");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].connection == requests[0].connection, c.kept);
+    EXPECT_EQ(server.ConnectionCount(), c.kept ? 1u : 2u);
+  }
 }
 
 // ---- streamed bodies ----

@@ -1,6 +1,8 @@
 // Chunked upload: the device keeps a partial upload under an id between attempts; each
-// attempt asks how much it holds and sends the rest of the local file.
+// attempt asks how much it holds and sends the rest of the file, read from a local file or
+// through the caller's reader.
 #include "filestation/CommandRoutines.h"
+#include "filestation/commands/CommandSupport.h"
 #include "filestation/commands/TransferReplies.h"
 #include "filestation/commands/Transfers.h"
 
@@ -62,6 +64,19 @@ void RunStartChunkedUpload(FSRequest& r) {
 }
 
 void RunChunkedUpload(FSRequest& r) {
+  // An upload from the caller's reader is checked before anything is sent: its name, size and
+  // reader, and a time the device takes.
+  const bool fromReader = FromReader(r);
+  const std::wstring& name = r.Str(L"UploadDestFileName");
+  std::optional<UploadSource> source;
+  if (fromReader) {
+    source = ReaderSource(r, name);
+    if (!source) return;
+    if (!DeviceTakesTime(r.Int(L"modifyTime"))) {
+      r.SetResult(VESK_HTTP_INVALID_REQUEST);
+      return;
+    }
+  }
   UploadFields upload;
   std::wstring dest, rename;
   if (!upload.Read(r) || !r.Encode(r.Str(L"UploadDestFilePath"), dest) ||
@@ -70,27 +85,35 @@ void RunChunkedUpload(FSRequest& r) {
   const auto offset = HeldBytes(r, upload);
   if (!offset || r.Cancelled()) return;
 
+  // A local file is opened only once the device has said where to resume. Its time is its
+  // last write; a reader's upload names its own.
   platform::LocalFile file;
-  const auto size = OpenUploadFile(r, r.Str(L"UploadFilePath"), file);
-  if (!size) return;
-  // The device holding more than the local file has means this is not the file it was given;
+  std::optional<std::int64_t> mtime;
+  if (fromReader) {
+    mtime = r.Int(L"modifyTime");
+  } else {
+    source = LocalFileSource(r, r.Str(L"UploadFilePath"), file);
+    if (!source) return;
+    mtime = file.LastWriteTime();
+  }
+  // The device holding more than the file has means this is not the file it was given;
   // nothing is sent. The same for a file whose time cannot be read.
-  const auto mtime = file.LastWriteTime();
-  if (*offset > *size || !mtime || !file.Seek(*offset)) {
+  if (*offset > source->size || !mtime) {
     r.SetResult(VESK_HTTP_INVALID_REQUEST);
     return;
   }
-  // The device gives the finished file this modification time: the local file's last write.
+  // The device gives the finished file this modification time.
   const std::wstring path =
       kUtil + L"chunked_upload&sid=" + upload.sid + L"&upload_id=" + upload.id +
       L"&settime=1&mtime=" + std::to_wstring(*mtime) + L"&offset=" + std::to_wstring(*offset) +
-      L"&filesize=" + std::to_wstring(*size) + L"&dest_path=" + dest + L"&overwrite=" +
+      L"&filesize=" + std::to_wstring(source->size) + L"&dest_path=" + dest + L"&overwrite=" +
       std::to_wstring(r.Int(L"overwrite")) + (rename.empty() ? L"" : L"&rename_dest=" + rename) +
       L"&upload_root_dir=" + upload.root;
-  const FileTransfer transfer{.file = &file,
-                              .fileSize = *size,
+  const FileTransfer transfer{.source = source->read,
+                              .sourceContext = source->context,
+                              .fileSize = source->size,
                               .resumeOffset = *offset,
-                              .head = MultipartHead(r.Str(L"UploadDestFileName")),
+                              .head = MultipartHead(name),
                               .tail = MultipartTail("chunked_upload")};
   if (!r.CallWithFile({.path = path, .post = true, .headers = RequestHeaders::Multipart}, transfer))
     return;

@@ -106,6 +106,13 @@ inline int JobRefusalResult(int status) {
   }
 }
 
+// Whether the device takes a modification time: from 1 second after 1970 began to the end of the
+// year 9999. Others are refused before anything is sent, never cut to fit.
+inline constexpr long long kLatestModifyTime = 253402300799LL;
+inline bool DeviceTakesTime(long long seconds) {
+  return seconds >= 1 && seconds <= kLatestModifyTime;
+}
+
 // ---- following a device job ----
 
 // The state of a device job as its status queries have read it.

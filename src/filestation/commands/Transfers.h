@@ -1,5 +1,5 @@
 // What whole-file and chunked uploads share: the multipart framing around the file's bytes,
-// the reading of the device's reply, and the local file.
+// the reading of the device's reply, and where the file's bytes come from.
 #pragma once
 
 #include <optional>
@@ -18,9 +18,24 @@ std::string MultipartHead(const std::wstring& fileName);
 // The tail after the file's bytes: a final field named submitField, and the closing delimiter.
 std::string MultipartTail(const char* submitField);
 
-// Opens the local file of an upload and reads its size; nullopt, with the result set to
-// VESK_HTTP_INVALID_REQUEST, when either fails.
-std::optional<std::uint64_t> OpenUploadFile(FSRequest& request, const std::wstring& path,
+// The bytes an upload sends: `size` of them, read through a data source. Every upload reads its
+// file this way; a local file is one source among others.
+struct UploadSource {
+  VESK_HTTP_DATA_SOURCE read = nullptr;
+  void* context = nullptr;
+  std::uint64_t size = 0;
+};
+
+// Whether the request uploads from the caller's reader (its data source, with the file's size
+// as "fileSize") rather than from a local file.
+inline bool FromReader(const FSRequest& request) { return request.Int(L"fromReader") != 0; }
+// The caller's reader and the size it names; nullopt, with the result set to
+// VESK_HTTP_INVALID_REQUEST, when the file has no name, the size is negative or there is no
+// reader.
+std::optional<UploadSource> ReaderSource(FSRequest& request, const std::wstring& fileName);
+// Opens the local file of an upload into `file` and reads its size; nullopt, with the result
+// set to VESK_HTTP_INVALID_REQUEST, when either fails.
+std::optional<UploadSource> LocalFileSource(FSRequest& request, const std::wstring& path,
                                             platform::LocalFile& file);
 
 // Reads the device's answer to an upload: only a reply that does not parse or has status 0

@@ -3,15 +3,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filestation/FileStation.h"
+#include "filestation/Threads.h"
 #include "support/DeviceReplies.h"
 #include "support/Files.h"
 #include "support/LoggedInStation.h"
@@ -46,6 +51,50 @@ std::string Pattern(std::size_t size, unsigned seed = 7) {
   return bytes;
 }
 
+// The caller's reader of an upload, over a string: it hands out at most `piece` bytes a call,
+// fails (-1) from byte `failAt` on and reports the end (0) from byte `endAt` on; it records
+// the progress totals too.
+struct Source {
+  std::string content;
+  long long piece = LLONG_MAX;
+  long long failAt = -1;
+  long long endAt = -1;
+  std::vector<long long> totals;
+
+  static long long Read(void* user, long long offset, char* buffer, long long size) {
+    auto* self = static_cast<Source*>(user);
+    if (self->failAt >= 0 && offset >= self->failAt) return -1;
+    auto end = static_cast<long long>(self->content.size());
+    if (self->endAt >= 0) end = std::min(end, self->endAt);
+    const long long n = std::min({size, self->piece, std::max(0LL, end - offset)});
+    std::copy_n(self->content.data() + offset, n, buffer);
+    return n;
+  }
+  static void Progress(void* user, long long total) {
+    static_cast<Source*>(user)->totals.push_back(total);
+  }
+};
+
+// What a ranged read hands its sink, and its progress totals. The sink stops the read once it
+// holds `stopAt` bytes, and sets `*cancel` once it holds `cancelAt`.
+struct Sink {
+  std::string bytes;
+  std::vector<long long> totals;
+  std::size_t stopAt = SIZE_MAX;
+  std::size_t cancelAt = SIZE_MAX;
+  int* cancel = nullptr;
+
+  static int Take(void* user, const char* data, long long size) {
+    auto* self = static_cast<Sink*>(user);
+    self->bytes.append(data, static_cast<std::size_t>(size));
+    if (self->cancel && self->bytes.size() >= self->cancelAt) StoreFlag(self->cancel, 1);
+    return self->bytes.size() >= self->stopAt ? 0 : 1;
+  }
+  static void Progress(void* user, long long total) {
+    static_cast<Sink*>(user)->totals.push_back(total);
+  }
+};
+
 // A logged-in station, and a folder for local files.
 class Transfers : public test::LoggedInStationTest {
  protected:
@@ -66,7 +115,8 @@ class Transfers : public test::LoggedInStationTest {
 };
 
 TEST_F(Transfers, UploadSendsTheFileBetweenHeadAndTailInPieces) {
-  // Pieces are at most 65535 bytes: the totals show where each one ended.
+  // Pieces are at most 65535 bytes: the totals show where each one ended. A local file and the
+  // caller's reader go out alike.
   struct Case {
     std::size_t size;
     std::vector<long long> totals;
@@ -78,22 +128,31 @@ TEST_F(Transfers, UploadSendsTheFileBetweenHeadAndTailInPieces) {
       {200000, {65535, 131070, 196605, 200000}},
   };
   for (const Case& c : cases) {
-    const std::string content = Pattern(c.size);
-    device_.Enqueue(JsonReply(R"({"status":1})"));
-    Progress progress;
-    ASSERT_EQ(station_.UploadFile(Local("up.bin", &content).c_str(), L"/Public/My Files", nullptr,
-                                  &progress, &Progress::Record),
-              VESK_HTTP_SUCCESS);
-    EXPECT_THAT(progress.Values(), ElementsAreArray(c.totals)) << c.size;
-    const auto r = Last();
-    EXPECT_EQ(r.method, "POST");
-    EXPECT_EQ(r.target, kUtil + "upload&sid=S&dest_path=%2FPublic%2FMy%20Files&overwrite=1");
-    EXPECT_EQ(*r.Header("Content-Type"), "multipart/form-data; boundary=" + kBoundary);
-    EXPECT_EQ(*r.Header("Accept"), "text/*");
-    EXPECT_EQ(*r.Header("Cache-Control"), "no-cache");
-    const std::string body = Head("up.bin") + content + Tail("Upload");
-    EXPECT_EQ(*r.Header("Content-Length"), std::to_string(body.size()));
-    EXPECT_TRUE(r.body == body) << c.size;
+    for (const bool fromReader : {false, true}) {
+      SCOPED_TRACE(fromReader ? "from a reader" : "from a file");
+      const std::string content = Pattern(c.size);
+      device_.Enqueue(JsonReply(R"({"status":1})"));
+      Progress progress;
+      Source source{content};
+      ASSERT_EQ(fromReader
+                    ? station_.UploadFromReader(L"/Public/My Files", L"up.bin",
+                                                static_cast<long long>(c.size), nullptr, &source,
+                                                &Source::Read, &Source::Progress)
+                    : station_.UploadFile(Local("up.bin", &content).c_str(), L"/Public/My Files",
+                                          nullptr, &progress, &Progress::Record),
+                VESK_HTTP_SUCCESS);
+      EXPECT_THAT(fromReader ? source.totals : progress.Values(), ElementsAreArray(c.totals))
+          << c.size;
+      const auto r = Last();
+      EXPECT_EQ(r.method, "POST");
+      EXPECT_EQ(r.target, kUtil + "upload&sid=S&dest_path=%2FPublic%2FMy%20Files&overwrite=1");
+      EXPECT_EQ(*r.Header("Content-Type"), "multipart/form-data; boundary=" + kBoundary);
+      EXPECT_EQ(*r.Header("Accept"), "text/*");
+      EXPECT_EQ(*r.Header("Cache-Control"), "no-cache");
+      const std::string body = Head("up.bin") + content + Tail("Upload");
+      EXPECT_EQ(*r.Header("Content-Length"), std::to_string(body.size()));
+      EXPECT_TRUE(r.body == body) << c.size;
+    }
   }
 }
 
@@ -315,37 +374,48 @@ TEST_F(Transfers, ChunkedUploadSendsTheRestFromWhereTheDeviceStopped) {
       {R"({"status":0,"size":65535})", 65535, L"", ""},
       {R"({"status":0})", 0, L"", ""},
   };
+  // The caller's reader goes out as the local file does, under the name and with the time it
+  // gives (and no new name of its own).
   for (const Case& c : cases) {
-    device_.Enqueue(JsonReply(c.sizeReply));
-    device_.Enqueue(JsonReply(R"({"status":1})"));
-    Progress progress;
-    ASSERT_EQ(station_.ChunkedUploadFile(local.c_str(), L"/Public/in", c.rename, L"id+1",
-                                         L"/Public/.tmp", nullptr, &progress, &Progress::Record),
-              VESK_HTTP_SUCCESS);
-    const auto requests = device_.Requests();
-    const auto& status = requests[requests.size() - 2];
-    EXPECT_EQ(status.method, "GET");
-    EXPECT_EQ(status.target, kUtil +
-                                 "get_chunked_upload_status&sid=S&upload_id=id%2B1"
-                                 "&upload_root_dir=%2FPublic%2F.tmp");
-    const auto& upload = requests.back();
-    EXPECT_EQ(upload.method, "POST");
-    EXPECT_EQ(upload.target, kUtil +
-                                 "chunked_upload&sid=S&upload_id=id%2B1&settime=1"
-                                 "&mtime=1600000000&offset=" +
-                                 std::to_string(c.offset) +
-                                 "&filesize=100000&dest_path=%2FPublic%2Fin&overwrite=1" +
-                                 c.renameQuery + "&upload_root_dir=%2FPublic%2F.tmp");
-    const std::string body =
-        Head("big file.bin") + content.substr(c.offset) + Tail("chunked_upload");
-    EXPECT_EQ(*upload.Header("Content-Length"), std::to_string(body.size()));
-    EXPECT_TRUE(upload.body == body) << c.sizeReply;
-    const auto totals = progress.Values();
-    ASSERT_FALSE(totals.empty());
-    EXPECT_GT(totals.front(), static_cast<long long>(c.offset));
-    EXPECT_EQ(totals.back(), 100000);
-    if (c.offset >= 40000) {
-      EXPECT_EQ(totals.size(), 1u);  // the rest fits one piece
+    for (const bool fromReader : {false, true}) {
+      SCOPED_TRACE(fromReader ? "from a reader" : "from a file");
+      device_.Enqueue(JsonReply(c.sizeReply));
+      device_.Enqueue(JsonReply(R"({"status":1})"));
+      Progress progress;
+      Source source{content};
+      ASSERT_EQ(fromReader ? station_.ChunkedUploadFromReader(
+                                 L"/Public/in", L"big file.bin", L"id+1", L"/Public/.tmp", 100000,
+                                 1600000000, nullptr, &source, &Source::Read, &Source::Progress)
+                           : station_.ChunkedUploadFile(local.c_str(), L"/Public/in", c.rename,
+                                                        L"id+1", L"/Public/.tmp", nullptr,
+                                                        &progress, &Progress::Record),
+                VESK_HTTP_SUCCESS);
+      const auto requests = device_.Requests();
+      const auto& status = requests[requests.size() - 2];
+      EXPECT_EQ(status.method, "GET");
+      EXPECT_EQ(status.target, kUtil +
+                                   "get_chunked_upload_status&sid=S&upload_id=id%2B1"
+                                   "&upload_root_dir=%2FPublic%2F.tmp");
+      const auto& upload = requests.back();
+      EXPECT_EQ(upload.method, "POST");
+      EXPECT_EQ(upload.target, kUtil +
+                                   "chunked_upload&sid=S&upload_id=id%2B1&settime=1"
+                                   "&mtime=1600000000&offset=" +
+                                   std::to_string(c.offset) +
+                                   "&filesize=100000&dest_path=%2FPublic%2Fin&overwrite=1" +
+                                   (fromReader ? "" : c.renameQuery) +
+                                   "&upload_root_dir=%2FPublic%2F.tmp");
+      const std::string body =
+          Head("big file.bin") + content.substr(c.offset) + Tail("chunked_upload");
+      EXPECT_EQ(*upload.Header("Content-Length"), std::to_string(body.size()));
+      EXPECT_TRUE(upload.body == body) << c.sizeReply;
+      const auto totals = fromReader ? source.totals : progress.Values();
+      ASSERT_FALSE(totals.empty());
+      EXPECT_GT(totals.front(), static_cast<long long>(c.offset));
+      EXPECT_EQ(totals.back(), 100000);
+      if (c.offset >= 40000) {
+        EXPECT_EQ(totals.size(), 1u);  // the rest fits one piece
+      }
     }
   }
 }
@@ -380,6 +450,273 @@ TEST_F(Transfers, ChunkedUploadSendsNothingUnlessTheDeviceSaysWhereToResume) {
   EXPECT_EQ(station_.ChunkedUploadFile(Local("missing").c_str(), L"/P", L"", L"u", L"/P/t", nullptr,
                                        nullptr, nullptr),
             VESK_HTTP_INVALID_REQUEST);
+}
+
+TEST_F(Transfers, ReaderUploadsNeverSendABodyWithAGap) {
+  const std::string content = Pattern(200000);
+  // An upload's reply; a chunked upload's status query has its own, first in the queue.
+  device_.SetDefaultReply(JsonReply(R"({"status":1})"));
+  struct Case {
+    const char* name;
+    Source source;
+    int result;
+  } cases[] = {
+      // The library asks again for what a short read left out.
+      {"a reader that hands out little at a time", {content, 1000}, VESK_HTTP_SUCCESS},
+      {"a reader that fails", {content, LLONG_MAX, 70000}, VESK_HTTP_INVALID_REQUEST},
+      {"a reader that ends early", {content, LLONG_MAX, -1, 70000}, VESK_HTTP_INVALID_REQUEST},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(station_.UploadFromReader(L"/P", L"f.bin", 200000, nullptr, &c.source, &Source::Read,
+                                        nullptr),
+              c.result);
+    device_.Enqueue(JsonReply(R"({"status":0,"size":0})"));
+    EXPECT_EQ(station_.ChunkedUploadFromReader(L"/P", L"f.bin", L"u", L"/P/t", 200000, 1600000000,
+                                               nullptr, &c.source, &Source::Read, nullptr),
+              c.result);
+    // Only whole bodies reached the device.
+    for (const auto& r : Sent()) {
+      if (r.method == "POST") {
+        EXPECT_TRUE(
+            r.body ==
+            Head("f.bin") + content +
+                Tail(r.target.find("chunked") != std::string::npos ? "chunked_upload" : "Upload"));
+      }
+    }
+  }
+}
+
+TEST_F(Transfers, ReaderUploadsCheckTheirArgumentsBeforeSendingAnything) {
+  Source source{"abc"};
+  const auto upload = [&](const wchar_t* name, long long size, VESK_HTTP_DATA_SOURCE reader) {
+    return station_.UploadFromReader(L"/P", name, size, nullptr, &source, reader, nullptr);
+  };
+  const auto chunked = [&](const wchar_t* name, long long size, long long time,
+                           VESK_HTTP_DATA_SOURCE reader) {
+    return station_.ChunkedUploadFromReader(L"/P", name, L"u", L"/P/t", size, time, nullptr,
+                                            &source, reader, nullptr);
+  };
+  const struct {
+    const char* name;
+    std::function<int()> call;
+  } refused[] = {
+      {"no name", [&] { return upload(L"", 3, &Source::Read); }},
+      {"a null name", [&] { return upload(nullptr, 3, &Source::Read); }},
+      {"a negative size", [&] { return upload(L"f", -1, &Source::Read); }},
+      {"no reader", [&] { return upload(L"f", 3, nullptr); }},
+      {"chunked: no name", [&] { return chunked(L"", 3, 1, &Source::Read); }},
+      {"chunked: a negative size", [&] { return chunked(L"f", -1, 1, &Source::Read); }},
+      {"chunked: no reader", [&] { return chunked(L"f", 3, 1, nullptr); }},
+      {"chunked: the time 0", [&] { return chunked(L"f", 3, 0, &Source::Read); }},
+      {"chunked: a time before 1970", [&] { return chunked(L"f", 3, -5, &Source::Read); }},
+      {"chunked: a time after 9999",
+       [&] { return chunked(L"f", 3, 253402300800LL, &Source::Read); }},
+  };
+  for (const auto& c : refused) {
+    EXPECT_EQ(c.call(), VESK_HTTP_INVALID_REQUEST) << c.name;
+    EXPECT_EQ(Count(), 0u) << c.name;
+  }
+
+  // The first and the last second the device takes go out whole.
+  for (const long long time : {1LL, 253402300799LL}) {
+    device_.Enqueue(JsonReply(R"({"status":0,"size":0})"));
+    device_.Enqueue(JsonReply(R"({"status":1})"));
+    EXPECT_EQ(chunked(L"f", 3, time, &Source::Read), VESK_HTTP_SUCCESS);
+    EXPECT_NE(Last().target.find("&mtime=" + std::to_string(time) + "&"), std::string::npos);
+  }
+  // A device that holds more than the reader's size: only the status query goes out.
+  device_.Enqueue(JsonReply(R"({"status":0,"size":4})"));
+  const std::size_t sent = Count();
+  EXPECT_EQ(chunked(L"f", 3, 1, &Source::Read), VESK_HTTP_INVALID_REQUEST);
+  EXPECT_EQ(Count(), sent + 1);
+}
+
+// ---- ranged reads ----
+
+TEST_F(Transfers, RangedReadAsksForTheDownloadFromItsOffset) {
+  const std::string reply = Pattern(500);
+  device_.SetDefaultReply({.body = reply});
+  const std::string form = "isfolder=0&source_total=1&source_path=";
+  struct Case {
+    const wchar_t* path;
+    long long offset, length;
+    std::string body;  // empty: nothing is asked of the device
+    int result;
+    bool sink = true;
+  } cases[] = {
+      {L"/Public/a b.txt", 0, -1, form + "%2FPublic&source_file=a%20b.txt", VESK_HTTP_SUCCESS},
+      {L"/P/f", 1000, 10, form + "%2FP&source_file=f&offset=1000", VESK_HTTP_SUCCESS},
+      // Offsets are carried whole: 4 GiB is not 0.
+      {L"/P/f", 4294967306LL, 4, form + "%2FP&source_file=f&offset=4294967306", VESK_HTTP_SUCCESS},
+      {L"a&b", 0, 1, form + "a%26b&source_file=a%26b", VESK_HTTP_SUCCESS},
+      {L"/P/f", 0, 0, "", VESK_HTTP_SUCCESS},  // nothing to read
+      {L"/P/", 0, -1, "", VESK_HTTP_INVALID_REQUEST},
+      {L"/f", 0, -1, "", VESK_HTTP_INVALID_REQUEST},
+      {nullptr, 0, -1, "", VESK_HTTP_INVALID_REQUEST},
+      {L"/P/f", -1, -1, "", VESK_HTTP_INVALID_REQUEST},
+      {L"/P/f", 0, -1, "", VESK_HTTP_INVALID_REQUEST, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body.empty() ? "refused" : c.body);
+    const std::size_t sent = Count();
+    Sink sink;
+    long long read = -1;
+    EXPECT_EQ(station_.ReadFileRange(c.path, c.offset, c.length, nullptr, &sink,
+                                     c.sink ? &Sink::Take : nullptr, &Sink::Progress, &read),
+              c.result);
+    if (c.body.empty()) {
+      EXPECT_EQ(Count(), sent);
+      EXPECT_EQ(read, 0);
+      EXPECT_EQ(sink.bytes, "");
+      continue;
+    }
+    const auto r = Last();
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.target, kUtil + "download&sid=S");
+    EXPECT_EQ(r.body, c.body);
+    EXPECT_EQ(*r.Header("Content-Type"), "application/x-www-form-urlencoded; charset=UTF-8");
+    const std::string expected = reply.substr(0, c.length < 0 ? reply.size() : c.length);
+    EXPECT_TRUE(sink.bytes == expected);
+    EXPECT_EQ(read, static_cast<long long>(expected.size()));
+    // Progress counts the file's bytes from its start.
+    ASSERT_FALSE(sink.totals.empty());
+    EXPECT_GT(sink.totals.front(), c.offset);
+    EXPECT_EQ(sink.totals.back(), c.offset + read);
+  }
+}
+
+TEST_F(Transfers, RangedReadOutcomesAndTheConnectionTheyLeave) {
+  // Larger than a receive: a read that stops early stops before the reply has ended.
+  const std::string big = Pattern(4 << 20);
+  const std::string small = Pattern(5000);
+  enum class Connection { Kept, Closed, Gone };
+  int cancel = 0;
+  struct Case {
+    const char* name;
+    ScriptedReply reply;
+    long long length;
+    Sink sink;
+    int result;
+    long long delivered;  // -1: some bytes, fewer than the reply's
+    Connection connection;
+  } cases[] = {
+      {"a short file: the reply ends first",
+       {.body = small},
+       9000,
+       {},
+       VESK_HTTP_SUCCESS,
+       5000,
+       Connection::Kept},
+      {"the length ends with the reply",
+       {.body = small},
+       5000,
+       {},
+       VESK_HTTP_SUCCESS,
+       5000,
+       Connection::Kept},
+      {"to the end",
+       {.body = big},
+       -1,
+       {},
+       VESK_HTTP_SUCCESS,
+       static_cast<long long>(big.size()),
+       Connection::Kept},
+      {"the length ends mid-reply",
+       {.body = big},
+       100,
+       {},
+       VESK_HTTP_SUCCESS,
+       100,
+       Connection::Closed},
+      {"the sink stops with the reply's last byte",
+       {.body = small},
+       -1,
+       {.stopAt = 5000},
+       VESK_HTTP_SUCCESS,
+       5000,
+       Connection::Kept},
+      {"the sink stops mid-reply",
+       {.body = big},
+       -1,
+       {.stopAt = 1},
+       VESK_HTTP_SUCCESS,
+       -1,
+       Connection::Closed},
+      {"cancelled mid-reply",
+       {.body = big},
+       -1,
+       {.cancelAt = 1, .cancel = &cancel},
+       VESK_HTTP_CANCELLED,
+       -1,
+       Connection::Closed},
+      {"an offset past the end",
+       {.status = 416, .headers = {{"Content-Range", "bytes */10"}}, .body = "no such range"},
+       -1,
+       {},
+       VESK_HTTP_BAD_HTTP_STATUS,
+       0,
+       Connection::Kept},
+      {"no such file",
+       {.status = 404, .body = "not found"},
+       -1,
+       {},
+       VESK_HTTP_BAD_HTTP_STATUS,
+       0,
+       Connection::Kept},
+      // An error page too long to be one is not read to its end.
+      {"a refusal of many megabytes",
+       {.status = 500, .body = big},
+       -1,
+       {},
+       VESK_HTTP_BAD_HTTP_STATUS,
+       0,
+       Connection::Closed},
+      // A read cut short is never a success, and says how far it got.
+      {"the connection cut after some bytes",
+       {.body = small, .declaredLength = 9000},
+       -1,
+       {},
+       VESK_HTTP_SEND_FAILED,
+       5000,
+       Connection::Gone},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    cancel = 0;
+    device_.Enqueue(c.reply);
+    long long read = -1;
+    EXPECT_EQ(
+        station_.ReadFileRange(L"/P/f", 0, c.length, &cancel, &c.sink, &Sink::Take, nullptr, &read),
+        c.result);
+    EXPECT_EQ(read, static_cast<long long>(c.sink.bytes.size()));
+    if (c.delivered >= 0) {
+      EXPECT_EQ(read, c.delivered);
+    } else {
+      EXPECT_GT(read, 0);
+      EXPECT_LT(read, static_cast<long long>(c.reply.body.size()));
+    }
+    // Only a 200 reply's bytes reach the sink, and only the file's.
+    EXPECT_TRUE(c.sink.bytes == c.reply.body.substr(0, c.sink.bytes.size()));
+    if (c.reply.status != 200) {
+      EXPECT_EQ(c.sink.bytes, "");
+    }
+
+    // The next exchange shows whether the connection was kept.
+    device_.Enqueue({.body = "next"});
+    Sink next;
+    EXPECT_EQ(station_.ReadFileRange(L"/P/f", 0, -1, nullptr, &next, &Sink::Take, nullptr, nullptr),
+              VESK_HTTP_SUCCESS);
+    EXPECT_EQ(next.bytes, "next");
+    const auto requests = device_.Requests();
+    const bool same =
+        requests[requests.size() - 1].connection == requests[requests.size() - 2].connection;
+    if (c.connection == Connection::Kept) {
+      EXPECT_TRUE(same);
+    } else if (c.connection == Connection::Closed) {
+      EXPECT_FALSE(same);
+    }
+  }
 }
 
 TEST_F(Transfers, StartAndDeleteMapTheDeviceStatuses) {
@@ -472,6 +809,107 @@ TEST_F(Transfers, AsynchronousTransfersReportProgressAndCompletion) {
     EXPECT_EQ(notes.back().operation, c.operation);
   }
   EXPECT_TRUE(Read("d.bin") == content);
+}
+
+TEST_F(Transfers, AsynchronousReadsAndReaderUploadsRunTheCallersCallbacksOnTheirWorker) {
+  const std::string content = Pattern(70000);
+  // The notifications, the reader and the sink share the request's user data.
+  struct Streams : test::FileNotes {
+    Source source;
+    std::string taken;
+    std::vector<std::thread::id> threads;
+    static Streams& Of(void* user) {
+      return *static_cast<Streams*>(static_cast<test::FileNotes*>(user));
+    }
+    static long long Read(void* user, long long offset, char* buffer, long long size) {
+      Of(user).threads.push_back(std::this_thread::get_id());
+      return Source::Read(&Of(user).source, offset, buffer, size);
+    }
+    static int Take(void* user, const char* data, long long size) {
+      Of(user).threads.push_back(std::this_thread::get_id());
+      Of(user).taken.append(data, static_cast<std::size_t>(size));
+      return 1;
+    }
+  };
+  struct Case {
+    const char* name;
+    std::function<IVeskHttpFileStationRequestBase*(Streams&)> start;
+    int result, progressOperation, operation;
+    std::size_t requests;
+  } cases[] = {
+      {"a ranged read",
+       [&](Streams& s) {
+         device_.Enqueue({.body = content});
+         return station_.ReadFileRangeAsync(L"/P/f.bin", 0, -1, static_cast<test::FileNotes*>(&s),
+                                            &Streams::Take, &Streams::Record);
+       },
+       VESK_HTTP_SUCCESS, VESK_HTTP_OP_DOWNLOAD_FILE, VESK_HTTP_OP_READ_FILE_RANGE, 1},
+      {"an upload from a reader",
+       [&](Streams& s) {
+         device_.Enqueue(JsonReply(R"({"status":1})"));
+         return station_.UploadFromReaderAsync(L"/P", L"f.bin", 70000,
+                                               static_cast<test::FileNotes*>(&s), &Streams::Read,
+                                               &Streams::Record);
+       },
+       VESK_HTTP_SUCCESS, VESK_HTTP_OP_UPLOAD_FILE, VESK_HTTP_OP_UPLOAD_FILE, 1},
+      {"a chunked upload from a reader",
+       [&](Streams& s) {
+         device_.Enqueue(JsonReply(R"({"status":0,"size":0})"));
+         device_.Enqueue(JsonReply(R"({"status":1})"));
+         return station_.ChunkedUploadFromReaderAsync(L"/P", L"f.bin", L"id7", L"/P/t", 70000,
+                                                      1600000000, static_cast<test::FileNotes*>(&s),
+                                                      &Streams::Read, &Streams::Record);
+       },
+       VESK_HTTP_SUCCESS, VESK_HTTP_OP_UPLOAD_FILE, VESK_HTTP_OP_CHUNKED_UPLOAD_FILE, 2},
+      // Refusals come as the completion, as the synchronous forms return them.
+      {"a read without a sink",
+       [&](Streams& s) {
+         return station_.ReadFileRangeAsync(L"/P/f.bin", 0, -1, static_cast<test::FileNotes*>(&s),
+                                            nullptr, &Streams::Record);
+       },
+       VESK_HTTP_INVALID_REQUEST, 0, VESK_HTTP_OP_READ_FILE_RANGE, 0},
+      {"a chunked upload with a time the device does not take",
+       [&](Streams& s) {
+         return station_.ChunkedUploadFromReaderAsync(L"/P", L"f.bin", L"id7", L"/P/t", 70000, 0,
+                                                      static_cast<test::FileNotes*>(&s),
+                                                      &Streams::Read, &Streams::Record);
+       },
+       VESK_HTTP_INVALID_REQUEST, 0, VESK_HTTP_OP_CHUNKED_UPLOAD_FILE, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Streams streams;
+    streams.source.content = content;
+    const std::size_t sent = Count();
+    IVeskHttpFileStationRequestBase* request = c.start(streams);
+    ASSERT_NE(request, nullptr);
+    ASSERT_TRUE(streams.WaitForCompletions());
+    EXPECT_EQ(request->GetBytesRead(), static_cast<long long>(streams.taken.size()));
+    station_.CloseRequest(&request);
+    EXPECT_EQ(Count(), sent + c.requests);
+    const auto notes = streams.Notes();
+    EXPECT_EQ(notes.back().result, c.result);
+    EXPECT_EQ(notes.back().operation, c.operation);
+    for (const std::thread::id thread : streams.threads)
+      EXPECT_NE(thread, std::this_thread::get_id());
+    if (c.result != VESK_HTTP_SUCCESS) {
+      EXPECT_EQ(notes.size(), 1u);
+      continue;
+    }
+    long long last = 0;
+    for (std::size_t i = 0; i + 1 < notes.size(); ++i) {
+      EXPECT_EQ(notes[i].result, VESK_HTTP_IN_PROGRESS);
+      EXPECT_EQ(notes[i].operation, c.progressOperation);
+      EXPECT_GT(notes[i].bytes, last);
+      last = notes[i].bytes;
+    }
+    EXPECT_EQ(last, 70000);
+    if (c.operation == VESK_HTTP_OP_READ_FILE_RANGE) {
+      EXPECT_TRUE(streams.taken == content);
+    } else {
+      EXPECT_TRUE(Last().body.find(content) != std::string::npos);
+    }
+  }
 }
 
 }  // namespace
