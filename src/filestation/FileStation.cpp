@@ -4,6 +4,7 @@
 #include <array>
 
 #include "filestation/Commands.h"
+#include "filestation/commands/CommandSupport.h"
 #include "http/ComputerIdentity.h"
 #include "http/Encoding.h"
 
@@ -138,15 +139,6 @@ void FillItem(FSRequestDescriptor& d, const wchar_t* path) {
 void FillStat(FSRequestDescriptor& d, const wchar_t* path) {
   FillItem(d, path);
   d.intParams[L"PathInfoFlags"] = -1;
-}
-
-// The modification times the device takes: from the first second after 1970 to the end of the
-// year 9999. Others are refused before anything is sent rather than cut to fit.
-constexpr long long kMinModifyTime = 1;
-constexpr long long kMaxModifyTime = 253402300799LL;
-
-bool ModifyTimeIsValid(long long modifyTime) {
-  return modifyTime >= kMinModifyTime && modifyTime <= kMaxModifyTime;
 }
 
 void FillSetTime(FSRequestDescriptor& d, const wchar_t* path, long long modifyTime) {
@@ -396,7 +388,7 @@ VESK_HTTP_RESULT FileStation::SetFileModifyTime(const wchar_t* path, int modifyT
 VESK_HTTP_RESULT FileStation::SetFileModifyTime64(const wchar_t* path, long long modifyTime,
                                                   int* cancelFlag, CVeskHttpFileStatus* status) {
   if (!LoggedIn()) return VESK_HTTP_NOT_LOGGED_IN;
-  if (!ModifyTimeIsValid(modifyTime)) return VESK_HTTP_INVALID_REQUEST;
+  if (!DeviceTakesTime(modifyTime)) return VESK_HTTP_INVALID_REQUEST;
   return Sync(
       FS_CMD_SET_TIME, cancelFlag,
       [&](FSRequestDescriptor& d) { FillSetTime(d, path, modifyTime); },
@@ -447,7 +439,7 @@ VESK_HTTP_REQUEST FileStation::SetFileModifyTimeAsync(const wchar_t* path, int m
 VESK_HTTP_REQUEST FileStation::SetFileModifyTime64Async(const wchar_t* path, long long modifyTime,
                                                         void* userData,
                                                         VESK_HTTP_NOTIFY_CALLBACK notify) {
-  if (!ModifyTimeIsValid(modifyTime)) return nullptr;
+  if (!DeviceTakesTime(modifyTime)) return nullptr;
   return Async(FS_CMD_SET_TIME, userData, notify,
                [&](FSRequestDescriptor& d) { FillSetTime(d, path, modifyTime); });
 }

@@ -202,7 +202,7 @@ Session::Session(const ConnectionOptions& options, const std::string& password)
   server_->SetSystemPortNum(options.port);
   server_->SetFileStationSSLPortNum(options.tlsPort);
   server_->SetSystemSSLPortNum(options.tlsPort);
-  server_->SetAgentName(L"vesk/1.0");
+  server_->SetAgentName(Wide("vesk/" VESK_HTTP_VERSION_STRING).c_str());
   if (options.timeoutSeconds > 0) {
     server_->SetTimeouts(static_cast<int>(std::lround(options.timeoutSeconds * 1000)));
   }

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   CLI::App app(kDescription, "vesk");
   app.footer(kFooter);
   app.set_help_flag("-h,--help", "Print this help and exit");
-  app.set_version_flag("--version", "vesk 1.0.0");
+  app.set_version_flag("--version", "vesk " VESK_HTTP_VERSION_STRING);
   app.require_subcommand(1);
   app.fallthrough();
 
